@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every build and test dependency on a fresh Debian machine. Run as root (or with
+# sudo available). Safe to run again: it only adds what is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake ninja-build g++ clang clang-format
+  libgtest-dev googletest nlohmann-json3-dev libunistring-dev
+)
+# Node.js (for the MCP interoperability tests) may come from elsewhere on the image; only add
+# Debian's when there is none.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Pinned npm packages of the MCP interoperability tests.
+for dir in tests/mcp-interop; do
+  if [ -f "$dir/package-lock.json" ]; then
+    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+done

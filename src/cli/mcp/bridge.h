@@ -1,0 +1,30 @@
+// One connector operation: connect (launching the app if needed), one framed request, one
+// framed response.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "base/outcome.h"
+#include "cli/mcp/json.h"
+
+namespace quorvi::mcp {
+
+inline constexpr size_t kMaxRequestBody = 1u << 20;   // 1 MiB
+inline constexpr size_t kMaxResponseBody = 8u << 20;  // 8 MiB
+
+// The app's "result" value, or one message for the user.
+using ConnectorResult = Outcome<Json>;
+
+// How the MCP session reaches the connector; `bridge` in the program, a stub in tests.
+using ConnectorCall = std::function<ConnectorResult(std::string_view operation, Json arguments)>;
+
+ConnectorResult bridge(std::string_view operation, Json arguments);
+
+// The outcome carried by a response body: its "error" string as the message, else a copy of
+// "result" (null when absent or when the body is not an object). Not JSON: "Invalid connector
+// response".
+ConnectorResult response_outcome(std::string_view body);
+
+}  // namespace quorvi::mcp

@@ -1,0 +1,46 @@
+// Finding the app's connector: candidate Automation directories, privacy checks, the
+// rendezvous file connection.json, and the connection with its deadlines.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/outcome.h"
+#include "platform/fd.h"
+
+namespace quorvi::mcp {
+
+inline constexpr char kConnectorOff[] = "Open Quorvi and enable Desktop connector in Settings";
+inline constexpr char kBadPermissions[] = "Connector endpoint permissions are invalid";
+
+enum class EndpointKind { directory, regular_file, socket };
+
+// A connected socket (15 s receive and 5 s send deadlines, close-on-exec, no SIGPIPE) and the
+// 72-byte token to send with the request.
+struct Connection {
+  Fd socket;
+  std::string token;
+};
+
+// What connection.json names, after its checks.
+struct Rendezvous {
+  std::string socket;
+  std::string token;
+};
+
+// QUORVI_BRIDGE_DIR alone when set, else the primary directory under HOME and, when that is
+// absent, the group-container directory.
+Outcome<std::vector<std::string>> directories();
+
+// The path is no symlink, closed to group and others, owned by the effective user and of the
+// expected kind. ("private" itself is a keyword.)
+Outcome<Ok> private_(const std::string& path, EndpointKind kind);
+
+// Checks of the rendezvous bytes: size, JSON, "socket" form, "token" length.
+Outcome<Rendezvous> read_rendezvous(std::string_view bytes);
+
+// The first candidate that connects, or the message that explains the failure.
+Outcome<Connection> connect_any(const std::vector<std::string>& candidates);
+
+}  // namespace quorvi::mcp

@@ -1,0 +1,254 @@
+#include "cli/mcp/json.h"
+
+#include <charconv>
+#include <cstdint>
+#include <vector>
+
+namespace quorvi::mcp {
+namespace {
+
+// Builds the value from nlohmann's SAX events so that the depth limit stops the parse before a
+// deeper level exists, and so that "-0" can become a double.
+class Builder {
+ public:
+  using number_integer_t = Json::number_integer_t;
+  using number_unsigned_t = Json::number_unsigned_t;
+  using number_float_t = Json::number_float_t;
+  using string_t = Json::string_t;
+  using binary_t = Json::binary_t;
+
+  bool null() { return add(nullptr); }
+  bool boolean(bool value) { return add(value); }
+  // Only a literal with a minus sign arrives here, so a zero was written "-0".
+  bool number_integer(number_integer_t value) {
+    return value == 0 ? add(-0.0) : add(value);
+  }
+  bool number_unsigned(number_unsigned_t value) { return add(value); }
+  bool number_float(number_float_t value, const string_t&) { return add(value); }
+  bool string(string_t& value) { return add(std::move(value)); }
+  bool binary(binary_t&) { return false; }
+  bool start_object(std::size_t) { return open(Json::object()); }
+  bool key(string_t& name) {
+    key_ = std::move(name);
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool start_array(std::size_t) { return open(Json::array()); }
+  bool end_array() { return close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+    return false;
+  }
+
+  Json take() { return std::move(root_); }
+
+ private:
+  template <class V>
+  Json* place(V&& value) {
+    if (open_.empty()) {
+      root_ = Json(std::forward<V>(value));
+      return &root_;
+    }
+    Json& parent = *open_.back();
+    if (parent.is_array()) {
+      parent.emplace_back(std::forward<V>(value));
+      return &parent.back();
+    }
+    // operator[] overwrites an earlier member of the same name: the last one counts.
+    Json& slot = parent[key_];
+    slot = Json(std::forward<V>(value));
+    return &slot;
+  }
+
+  template <class V>
+  bool add(V&& value) {
+    place(std::forward<V>(value));
+    return true;
+  }
+
+  bool open(Json container) {
+    if (open_.size() >= kMaxJsonDepth) return false;
+    open_.push_back(place(std::move(container)));
+    return true;
+  }
+
+  bool close() {
+    open_.pop_back();
+    return true;
+  }
+
+  Json root_;
+  std::vector<Json*> open_;
+  std::string key_;
+};
+
+void write_string(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    }
+  }
+  out.append(text.data() + run, text.size() - run);
+  out += '"';
+}
+
+template <class Number>
+void write_integer(Number value, std::string& out) {
+  char buffer[24];
+  auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  out.append(buffer, end);
+}
+
+void write_double(double value, std::string& out) {
+  char buffer[32];
+  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  std::string_view text(buffer, static_cast<size_t>(end - buffer));
+  if (error != std::errc() || text.find_first_of("in") != std::string_view::npos) {
+    out += "null";  // NaN and infinities have no JSON form; parsed values never hold them.
+    return;
+  }
+  out += text;
+  if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
+}
+
+void write_scalar(const Json& value, std::string& out) {
+  switch (value.type()) {
+    case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; break;
+    case Json::value_t::number_integer: write_integer(value.get<std::int64_t>(), out); break;
+    case Json::value_t::number_unsigned: write_integer(value.get<std::uint64_t>(), out); break;
+    case Json::value_t::number_float: write_double(value.get<double>(), out); break;
+    case Json::value_t::string: write_string(value.get_ref<const std::string&>(), out); break;
+    default: out += "null"; break;
+  }
+}
+
+void indent(size_t depth, std::string& out) { out.append(depth * 2, ' '); }
+
+void write_pretty(const Json& value, size_t depth, std::string& out) {
+  if (value.is_array() && !value.empty()) {
+    out += "[\n";
+    size_t left = value.size();
+    for (const Json& element : value) {
+      indent(depth + 1, out);
+      write_pretty(element, depth + 1, out);
+      out += --left ? ",\n" : "\n";
+    }
+    indent(depth, out);
+    out += ']';
+  } else if (value.is_object() && !value.empty()) {
+    out += "{\n";
+    size_t left = value.size();
+    for (const auto& [name, member] : value.items()) {
+      indent(depth + 1, out);
+      write_string(name, out);
+      out += ": ";
+      write_pretty(member, depth + 1, out);
+      out += --left ? ",\n" : "\n";
+    }
+    indent(depth, out);
+    out += '}';
+  } else {
+    write(value, out);
+  }
+}
+
+}  // namespace
+
+std::optional<Json> parse(std::string_view text) {
+  // nlohmann skips a leading byte-order mark; here only JSON white space may precede a value.
+  if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
+  Builder builder;
+  if (!Json::sax_parse(text.begin(), text.end(), &builder)) return std::nullopt;
+  return builder.take();
+}
+
+void write(const Json& value, std::string& out) {
+  if (value.is_array()) {
+    out += '[';
+    bool first = true;
+    for (const Json& element : value) {
+      if (!first) out += ',';
+      first = false;
+      write(element, out);
+    }
+    out += ']';
+  } else if (value.is_object()) {
+    out += '{';
+    bool first = true;
+    for (const auto& [name, member] : value.items()) {
+      if (!first) out += ',';
+      first = false;
+      write_string(name, out);
+      out += ':';
+      write(member, out);
+    }
+    out += '}';
+  } else {
+    write_scalar(value, out);
+  }
+}
+
+std::string write(const Json& value) {
+  std::string out;
+  write(value, out);
+  return out;
+}
+
+std::string write_pretty(const Json& value) {
+  std::string out;
+  write_pretty(value, 0, out);
+  return out;
+}
+
+bool valid_utf8(std::string_view text) {
+  size_t i = 0;
+  const size_t n = text.size();
+  auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+  while (i < n) {
+    unsigned char c = byte(i);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;   // overlong
+      if (c == 0xED) high = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;   // overlong
+      if (c == 0xF4) high = 0x8F;  // past U+10FFFF
+    } else {
+      return false;
+    }
+    if (n - i < length) return false;
+    if (byte(i + 1) < low || byte(i + 1) > high) return false;
+    for (size_t k = 2; k < length; ++k) {
+      if ((byte(i + k) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace quorvi::mcp

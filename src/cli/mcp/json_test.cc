@@ -1,0 +1,123 @@
+#include "cli/mcp/json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace quorvi::mcp {
+namespace {
+
+std::string nested(size_t depth, char open, char close) {
+  return std::string(depth, open) + std::string(depth, close);
+}
+
+TEST(JsonTest, RoundTripsCompactly) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"null", "null"},
+      {" true\r\n", "true"},
+      {"[1, -2, 3.5, \"x\"]", "[1,-2,3.5,\"x\"]"},
+      {"{\"b\":1,\"a\":2,\"B\":3}", "{\"B\":3,\"a\":2,\"b\":1}"},  // byte order
+      {"{\"a\":1,\"a\":2}", "{\"a\":2}"},                          // last duplicate wins
+      {"-0", "-0.0"},
+      {"[-0, 0, -0.0]", "[-0.0,0,-0.0]"},
+      {"1e23", "1e+23"},
+      {"1e+23", "1e+23"},
+      {"1.0", "1.0"},
+      {"10.0", "10.0"},
+      {"1e1", "10.0"},
+      {"0.1", "0.1"},
+      {"18446744073709551615", "18446744073709551615"},
+      {"-9223372036854775808", "-9223372036854775808"},
+      {"18446744073709551616", "18446744073709551616.0"},
+      {"1e300", "1e+300"},
+      {"\"\\u0000\\u001f\\b\\t\\n\\f\\r\\\"\\\\/\"", "\"\\u0000\\u001f\\b\\t\\n\\f\\r\\\"\\\\/\""},
+      {"\"\\u007f\\u00e9\\ud83d\\ude00\"", "\"\x7f\xc3\xa9\xf0\x9f\x98\x80\""},
+      {"{}", "{}"},
+      {"[]", "[]"},
+  };
+  for (const auto& c : cases) {
+    auto value = parse(c.in);
+    ASSERT_TRUE(value) << c.in;
+    EXPECT_EQ(write(*value), c.out) << c.in;
+  }
+}
+
+TEST(JsonTest, NumberModel) {
+  EXPECT_TRUE(parse("-0")->is_number_float());
+  EXPECT_TRUE(std::signbit(parse("-0")->get<double>()));
+  EXPECT_TRUE(parse("0")->is_number_unsigned());
+  EXPECT_TRUE(parse("-1")->is_number_integer());
+  EXPECT_TRUE(parse("10.0")->is_number_float());
+  EXPECT_TRUE(parse("1e1")->is_number_float());
+  EXPECT_TRUE(parse("-9223372036854775809")->is_number_float());
+}
+
+TEST(JsonTest, RefusesWhatIsNotExactlyOneValue) {
+  const char* cases[] = {
+      "", " ", "\n", "{} {}", "{}x", "[1,]", "{\"a\"}", "01", "1e400", "-1e400", "nan",
+      "\"\xff\"", "\"\xc0\x80\"", "\"\xed\xa0\x80\"", "\"\\ud800\"", "\"a\tb\"", "'a'", "[1] 2",
+      "{\"a\":1,}", "\xef\xbb\xbf{}",
+  };
+  for (const char* text : cases) EXPECT_FALSE(parse(text)) << text;
+}
+
+TEST(JsonTest, NestingLimitIs127Levels) {
+  EXPECT_TRUE(parse(nested(127, '[', ']')));
+  EXPECT_FALSE(parse(nested(128, '[', ']')));
+  std::string objects;
+  for (int i = 0; i < 126; ++i) objects += "{\"a\":";
+  objects += "[]" + std::string(126, '}');
+  EXPECT_TRUE(parse(objects));
+  objects = "[" + objects + "]";
+  EXPECT_FALSE(parse(objects));
+}
+
+TEST(JsonTest, HugeNestingFailsWithoutBuildingIt) {
+  // A 1 MiB line of "[" must fail at the 128th level, not recurse or allocate per level.
+  EXPECT_FALSE(parse(std::string(1 << 20, '[')));
+}
+
+TEST(JsonTest, PrettyForm) {
+  auto value = parse(R"({"b":[1,{"c":[],"d":{}}],"a":"x"})");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(write_pretty(*value),
+            "{\n"
+            "  \"a\": \"x\",\n"
+            "  \"b\": [\n"
+            "    1,\n"
+            "    {\n"
+            "      \"c\": [],\n"
+            "      \"d\": {}\n"
+            "    }\n"
+            "  ]\n"
+            "}");
+  EXPECT_EQ(write_pretty(Json::array()), "[]");
+  EXPECT_EQ(write_pretty(Json(1.0)), "1.0");
+}
+
+TEST(JsonTest, ValidUtf8) {
+  struct Case {
+    const char* text;
+    bool valid;
+  } cases[] = {
+      {"", true},
+      {"plain", true},
+      {"\xc3\xa9", true},
+      {"\xf4\x8f\xbf\xbf", true},
+      {"\xc3", false},
+      {"\xc0\xaf", false},
+      {"\xe0\x80\xaf", false},
+      {"\xed\xa0\x80", false},
+      {"\xf4\x90\x80\x80", false},
+      {"\xff", false},
+      {"\x80", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(valid_utf8(c.text), c.valid) << c.text;
+}
+
+}  // namespace
+}  // namespace quorvi::mcp

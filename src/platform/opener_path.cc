@@ -1,0 +1,11 @@
+#include "platform/opener_path.h"
+
+#ifndef QUORVI_OPENER_PATH
+#error "QUORVI_OPENER_PATH must name the opener"
+#endif
+
+namespace quorvi {
+
+const char* const kOpenerPath = QUORVI_OPENER_PATH;
+
+}  // namespace quorvi

@@ -1,0 +1,20 @@
+// Starting a child by absolute path and waiting for it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvi {
+
+enum class ChildOutput { inherit, null_device };
+
+// Runs `path` (no search) with `args` (argv[1..]), inheriting standard input, environment and
+// working directory; standard output and error are inherited or sent to the null device. The
+// child starts with the default broken-pipe action. Waits for it, retrying EINTR.
+// Returns the exit status when the child exited normally; nothing when it could not be started
+// or ended by a signal.
+std::optional<int> run_and_wait(const char* path, const std::vector<std::string>& args,
+                                ChildOutput output);
+
+}  // namespace quorvi

@@ -1,0 +1,22 @@
+// Unix-domain stream sockets, where macOS and Linux differ.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "platform/fd.h"
+
+namespace quorvi {
+
+// The longest socket path that fits sockaddr_un (103 bytes on macOS; sun_path less its
+// terminating byte on Linux).
+size_t max_socket_path();
+
+// A close-on-exec stream socket whose sends never raise SIGPIPE; invalid on failure.
+Fd unix_stream_socket();
+
+// send(2) without SIGPIPE: SO_NOSIGPIPE on macOS covers it; Linux needs MSG_NOSIGNAL.
+ssize_t send_no_sigpipe(int fd, const void* data, size_t size);
+
+}  // namespace quorvi

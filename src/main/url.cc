@@ -1,1 +1,144 @@
-// placeholder: being written
+#include "main/url.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "cli/mcp/json.h"
+#include "quorvi_cli/encode.h"
+
+namespace quorvi {
+namespace {
+
+constexpr char kScheme[] = "quorvi://x-callback-url/";
+
+// One positional word after the command word. A required word has no fallback; an optional
+// one takes `fallback` when missing, or is left out of the query when that is null too.
+struct Positional {
+  const char* key;
+  bool required;
+  const char* fallback;
+};
+
+struct CommandRow {
+  std::string_view word;
+  const char* action;
+  std::array<Positional, 2> positionals;  // key == nullptr ends the list
+  size_t limit;                           // most words accepted, the command word included
+  bool with_mode;                         // adds mode = the command word
+  bool undoable;                          // --undo adds value = "false"
+  bool needs_token;
+};
+
+constexpr Positional kNone{nullptr, false, nullptr};
+constexpr Positional kId{"id", true, nullptr};
+constexpr Positional kText{"text", true, nullptr};
+
+constexpr CommandRow kCommands[] = {
+    {"new", "create", {Positional{"text", false, "# "}, kNone}, 2, false, false, false},
+    {"search", "search", {Positional{"term", false, ""}, kNone}, 2, false, false, false},
+    {"open", "open-note", {kId, kNone}, 2, false, false, false},
+    {"append", "add-text", {kId, kText}, 3, true, false, true},
+    {"prepend", "add-text", {kId, kText}, 3, true, false, true},
+    {"replace", "add-text", {kId, kText}, 3, true, false, true},
+    {"trash", "trash", {kId, kNone}, 2, false, true, true},
+    {"archive", "archive", {kId, kNone}, 2, false, true, true},
+    {"pin", "pin", {kId, kNone}, 2, false, true, true},
+    {"notes", "notes", {Positional{"term", false, ""}, kNone}, 2, false, false, true},
+    {"tags", "tags", {kNone, kNone}, 1, false, false, true},
+    {"scratchpad",
+     "scratchpad",
+     {Positional{"text", false, nullptr}, kNone},
+     2,
+     false,
+     false,
+     false},
+};
+
+using Parameters = std::vector<std::pair<std::string, std::string>>;
+
+const CommandRow* find_command(std::string_view word) {
+  for (const CommandRow& row : kCommands) {
+    if (row.word == word) return &row;
+  }
+  return nullptr;
+}
+
+std::string with_placeholder(std::string_view text, std::string_view word) {
+  std::string out(text);
+  out.replace(out.find("{}"), 2, word);
+  return out;
+}
+
+std::string build(const char* action, const Parameters& parameters) {
+  std::string out = kScheme;
+  out += action;
+  char separator = '?';
+  for (const auto& [key, value] : parameters) {
+    out += separator;
+    out += key;
+    out += '=';
+    out += encode(value);
+    separator = '&';
+  }
+  return out;
+}
+
+}  // namespace
+
+Outcome<std::string> url(std::vector<std::string> args, const std::optional<std::string>& token) {
+  Parameters parameters;
+  // Only the first of each option counts; a later one stays as an ordinary word.
+  if (auto at = std::find(args.begin(), args.end(), "--callback"); at != args.end()) {
+    if (at + 1 == args.end()) return fail("--callback requires a URL");
+    parameters.emplace_back("x-success", *(at + 1));
+    args.erase(at, at + 2);
+  }
+  bool undo = false;
+  if (auto at = std::find(args.begin(), args.end(), "--undo"); at != args.end()) {
+    args.erase(at);
+    undo = true;
+  }
+  if (args.empty()) return fail(kUrlUsage);
+
+  const std::string& word = args.front();
+  const CommandRow* row = find_command(word);
+  if (!row) return fail(with_placeholder("Unknown command: {}", word));
+
+  size_t next = 1;
+  for (const Positional& positional : row->positionals) {
+    if (!positional.key) break;
+    if (next < args.size()) {
+      parameters.emplace_back(positional.key, args[next++]);
+    } else if (positional.required) {
+      return fail(with_placeholder("Missing argument for {}", word));
+    } else if (positional.fallback) {
+      parameters.emplace_back(positional.key, positional.fallback);
+    }
+  }
+  if (row->with_mode) parameters.emplace_back("mode", word);
+  if (args.size() > row->limit) return fail("Unexpected extra arguments");
+
+  if (undo) {
+    if (!row->undoable) return fail("--undo applies to trash, archive, or pin");
+    parameters.emplace_back("value", "false");
+  }
+  if (row->needs_token) {
+    if (!token || token->empty()) {
+      return fail("Set QUORVI_API_TOKEN from Quorvi Settings \xE2\x86\x92 Automation");
+    }
+    parameters.emplace_back("token", *token);
+  }
+  return build(row->action, parameters);
+}
+
+std::optional<std::string> api_token() {
+  const char* value = ::getenv("QUORVI_API_TOKEN");
+  if (!value || !mcp::valid_utf8(value)) return std::nullopt;
+  return std::string(value);
+}
+
+}  // namespace quorvi

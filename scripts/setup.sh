@@ -26,9 +26,11 @@ if ((${#missing[@]})); then
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# Pinned npm packages of the MCP interoperability tests.
+# Pinned npm packages of the MCP interoperability tests, installed again only when the lock
+# file is newer than the last install.
 for dir in tests/mcp-interop; do
-  if [ -f "$dir/package-lock.json" ]; then
-    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error)
+  if [ -f "$dir/package-lock.json" ] &&
+    ! [ "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]; then
+    (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error </dev/null)
   fi
 done

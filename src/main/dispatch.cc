@@ -1,6 +1,66 @@
-// placeholder: being written
 #include "main/dispatch.h"
 
+#include <algorithm>
+#include <string_view>
+
+#include "cli/mcp/json.h"
+#include "cli/mcp/run.h"
+#include "main/opener.h"
+#include "main/url.h"
+#include "platform/io.h"
+
 namespace quorvi {
-int dispatch(const std::vector<std::string>&) { return 1; }
+namespace {
+
+// Written as one piece so that a reader never sees part of it.
+constexpr std::string_view kHelp =
+    "Quorvi native CLI\n"
+    "Usage: quorvi [--callback URL] "
+    "new|search|open|append|prepend|replace|trash|archive|pin|notes|tags|scratchpad [arguments]\n"
+    "quorvi scratchpad [CALCULATION] opens the quick calculator over the current app, for "
+    "launchers such as Raycast or Alfred.\n"
+    "Set QUORVI_API_TOKEN for existing-note URL queries and mutations.\n"
+    "Native JSON and MCP: quorvi request OPERATION JSON_OBJECT | quorvi mcp-server\n"
+    "quorvi help all prints the complete connector operation schemas. Enable Desktop connector "
+    "in Quorvi Settings.\n";
+
+// A message on standard error ends the run with status 1. If standard error itself cannot
+// be written there is nobody left to tell; the status still says it.
+int report(std::string_view message) {
+  std::string line(message);
+  line += '\n';
+  write_all(2, line);
+  return 1;
+}
+
+// A result that cannot reach standard output is a failure, never a success.
+int print(std::string_view output) {
+  return write_all(1, output) ? 0 : report("Could not write to standard output");
+}
+
+bool all_utf8(const std::vector<std::string>& args) {
+  return std::all_of(args.begin(), args.end(),
+                     [](const std::string& word) { return mcp::valid_utf8(word); });
+}
+
+bool asks_for_help(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(),
+                     [](const std::string& word) { return word == "-h" || word == "--help"; });
+}
+
+}  // namespace
+
+int dispatch(const std::vector<std::string>& args) {
+  // Checked before anything else, so that no such word reaches a URL, the connector or the
+  // opener.
+  if (!all_utf8(args)) return report("Arguments must be valid UTF-8");
+  if (std::optional<int> status = mcp::run(args)) return *status;
+  if (asks_for_help(args)) return print(kHelp);
+
+  Outcome<std::string> built = url(args, api_token());
+  if (failed(built)) return report(message_of(built));
+  if (!open_url(value_of(built))) return report("Could not open Quorvi");
+  return 0;
+}
+
 }  // namespace quorvi

@@ -1,1 +1,71 @@
-// placeholder: being written
+#include "cli/mcp/run.h"
+
+#include <string_view>
+
+#include "cli/mcp/bridge.h"
+#include "cli/mcp/json.h"
+#include "cli/mcp/serve.h"
+#include "cli/mcp/tools.h"
+#include "platform/io.h"
+
+namespace quorvi::mcp {
+namespace {
+
+constexpr char kCatalogueHeader[] =
+    "Native connector operations (quorvi request OPERATION JSON_OBJECT):\n";
+
+// A message on standard error ends the command with status 1. If standard error itself cannot
+// be written there is nobody left to tell; the status still says it.
+int report(std::string_view message) {
+  std::string line(message);
+  line += '\n';
+  write_all(2, line);
+  return 1;
+}
+
+// A result that cannot reach standard output is a failure, never a success.
+int print(std::string_view output) {
+  return write_all(1, output) ? 0 : report("Could not write to standard output");
+}
+
+int serve_stdio() {
+  if (failed(serve(0, 1, bridge))) return report("MCP transport closed");
+  return 0;
+}
+
+int request(const std::string& operation, const std::string& arguments) {
+  // The parser's own account of the fault is not shown.
+  std::optional<Json> object = parse(arguments);
+  if (!object || !object->is_object()) return report("Arguments must be a JSON object");
+  ConnectorResult result = bridge(operation, std::move(*object));
+  if (failed(result)) return report(message_of(result));
+  std::string out = write(value_of(result));
+  out += '\n';
+  return print(out);
+}
+
+int help_all() {
+  std::string out = kCatalogueHeader;
+  out += write_pretty(tools());
+  out += '\n';
+  return print(out);
+}
+
+}  // namespace
+
+std::optional<int> run(const std::vector<std::string>& args) {
+  if (args.empty()) return std::nullopt;
+  const std::string& command = args.front();
+  if (command == "mcp-server") {
+    return args.size() == 1 ? serve_stdio() : report(kNativeUsage);
+  }
+  if (command == "request") {
+    return args.size() == 3 ? request(args[1], args[2]) : report(kNativeUsage);
+  }
+  if (command == "help") {
+    return args.size() == 2 && args[1] == "all" ? help_all() : report(kNativeUsage);
+  }
+  return std::nullopt;
+}
+
+}  // namespace quorvi::mcp

@@ -1,1 +1,126 @@
-// placeholder: being written
+#include "cli/mcp/serve.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/mcp/json.h"
+#include "cli/mcp/session.h"
+#include "platform/io.h"
+
+namespace quorvi::mcp {
+namespace {
+
+// Input is read in large chunks; lines are cut out of the chunk.
+constexpr size_t kChunk = 64 * 1024;
+
+struct Reader {
+  int fd;
+  std::vector<char> chunk = std::vector<char>(kChunk);
+  size_t start = 0;
+  size_t end = 0;
+  bool ended = false;
+};
+
+enum class Read { kData, kEnded, kFailed };
+
+// Refills the chunk when it is used up. A descriptor left non-blocking by whoever handed it to
+// us is waited on rather than taken for a broken stream.
+Read fill(Reader& reader) {
+  if (reader.start < reader.end) return Read::kData;
+  if (reader.ended) return Read::kEnded;
+  for (;;) {
+    ssize_t got = read_some(reader.fd, reader.chunk.data(), reader.chunk.size());
+    if (got > 0) {
+      reader.start = 0;
+      reader.end = static_cast<size_t>(got);
+      return Read::kData;
+    }
+    if (got == 0) {
+      reader.ended = true;
+      return Read::kEnded;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return Read::kFailed;
+    pollfd wanted{reader.fd, POLLIN, 0};
+    if (::poll(&wanted, 1, -1) < 0 && errno != EINTR) return Read::kFailed;
+  }
+}
+
+// Appends the next line to `line`, its line feed included, but never more than `limit` bytes
+// in all. Returns kEnded only when nothing was left to read.
+Read read_line(Reader& reader, std::string& line, size_t limit) {
+  while (line.size() < limit) {
+    Read state = fill(reader);
+    if (state == Read::kFailed) return state;
+    if (state == Read::kEnded) return line.empty() ? Read::kEnded : Read::kData;
+    const char* begin = reader.chunk.data() + reader.start;
+    size_t size = std::min(reader.end - reader.start, limit - line.size());
+    const void* feed = std::memchr(begin, '\n', size);
+    if (feed) size = static_cast<size_t>(static_cast<const char*>(feed) - begin) + 1;
+    line.append(begin, size);
+    reader.start += size;
+    if (feed) break;
+  }
+  return Read::kData;
+}
+
+// Drops input up to and including the next line feed, keeping none of it.
+bool skip_line(Reader& reader) {
+  for (;;) {
+    Read state = fill(reader);
+    if (state != Read::kData) return state == Read::kEnded;
+    const char* begin = reader.chunk.data() + reader.start;
+    size_t size = reader.end - reader.start;
+    const void* feed = std::memchr(begin, '\n', size);
+    if (feed) {
+      reader.start += static_cast<size_t>(static_cast<const char*>(feed) - begin) + 1;
+      return true;
+    }
+    reader.start = reader.end;
+  }
+}
+
+bool send(int output, const Json& response) {
+  std::string text;
+  write(response, text);
+  text.push_back('\n');
+  return write_all(output, text);
+}
+
+bool is_open(int fd) {
+  return ::fcntl(fd, F_GETFD) >= 0 || errno != EBADF;
+}
+
+}  // namespace
+
+Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
+  if (!is_open(input)) return Ok{};
+  Reader reader{input};
+  Session session;
+  std::string line;
+  for (;;) {
+    line.clear();
+    Read state = read_line(reader, line, kMaxLine + 1);
+    if (state == Read::kEnded) return Ok{};
+    if (state == Read::kFailed) return fail("MCP input failed");
+
+    std::optional<Json> response;
+    if (line.size() > kMaxLine) {
+      if (line.back() != '\n' && !skip_line(reader)) return fail("MCP input failed");
+      response = error_response(nullptr, -32600, "Request exceeds 1 MB");
+    } else if (std::optional<Json> message = parse(line)) {
+      response = session.respond(std::move(*message), connector);
+    } else {
+      response = error_response(nullptr, -32700, "Parse error");
+    }
+    if (response && !send(output, *response)) return fail("MCP output failed");
+  }
+}
+
+}  // namespace quorvi::mcp

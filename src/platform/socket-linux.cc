@@ -1,1 +1,22 @@
-// placeholder: being written
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include "platform/socket.h"
+
+namespace quorvi {
+
+// sun_path must keep room for its terminating byte.
+size_t max_socket_path() {
+  return sizeof(sockaddr_un::sun_path) - 1;
+}
+
+Fd unix_stream_socket() {
+  return Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+}
+
+// Linux has no SO_NOSIGPIPE; the flag keeps a closed peer from raising the signal.
+ssize_t send_no_sigpipe(int fd, const void* data, size_t size) {
+  return ::send(fd, data, size, MSG_NOSIGNAL);
+}
+
+}  // namespace quorvi

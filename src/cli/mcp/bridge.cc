@@ -1,1 +1,175 @@
-// placeholder: being written
+#include "cli/mcp/bridge.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <cstdint>
+
+#include "cli/mcp/discovery.h"
+#include "cli/mcp/scope.h"
+#include "platform/exe_path.h"
+#include "platform/opener_path.h"
+#include "platform/process.h"
+#include "platform/socket.h"
+
+namespace quorvi::mcp {
+namespace {
+
+constexpr char kDefaultApp[] = "/Applications/Quorvi.app";
+constexpr int kConnectAttempts = 50;
+constexpr long kAttemptGapNanoseconds = 100'000'000;
+
+constexpr char kSendFailed[] = "Connector request failed; check the note before retrying changes";
+constexpr char kNoResponse[] = "Connector response failed; check the note before retrying changes";
+
+// Drops the last path component and the separators before it; false when there is none.
+bool go_up(std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return false;
+  size_t end = path.find_last_not_of('/', slash);
+  path.resize(end == std::string::npos ? 1 : end + 1);
+  return true;
+}
+
+bool has_app_extension(const std::string& path) {
+  size_t name = path.find_last_of('/');
+  name = name == std::string::npos ? 0 : name + 1;
+  size_t dot = path.find_last_of('.');
+  return dot != std::string::npos && dot > name &&
+         path.compare(dot, std::string::npos, ".app") == 0;
+}
+
+std::string app_path() {
+  if (const char* chosen = ::getenv("QUORVI_APP_PATH")) return chosen;
+  return app_bundle_path(executable_path());
+}
+
+// Sleeps the whole interval, resuming with the remaining time when a signal cuts it short.
+void pause_between_attempts() {
+  struct timespec left {
+    0, kAttemptGapNanoseconds
+  };
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+// Connects, launching the app once and retrying when no connector answers.
+Outcome<Connection> connect_or_launch() {
+  auto candidates = directories();
+  if (failed(candidates)) return fail(message_of(candidates));
+  Outcome<Connection> connection = connect_any(value_of(candidates));
+  if (!failed(connection) || ::getenv("QUORVI_BRIDGE_DIR") != nullptr) return connection;
+
+  // The opener's status and any failure to start it change nothing: the retries tell.
+  (void)run_and_wait(kOpenerPath, {"-g", "-j", "-a", app_path(), "--args", "--quorvi-background"},
+                     ChildOutput::null_device);
+  for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+    pause_between_attempts();
+    candidates = directories();
+    if (failed(candidates)) return fail(message_of(candidates));
+    connection = connect_any(value_of(candidates));
+    if (!failed(connection)) break;
+  }
+  return connection;
+}
+
+Outcome<std::string> request_body(std::string_view operation, Json arguments,
+                                  const std::string& token, Json scope) {
+  // Our writer copies strings as they are, so text that is not UTF-8 must be stopped here.
+  if (!valid_utf8(operation)) return fail("Invalid request");
+  Json request = Json::object();
+  request["arguments"] = std::move(arguments);
+  request["operation"] = std::string(operation);
+  request["scope"] = std::move(scope);
+  request["token"] = token;
+  std::string body;
+  body.reserve(128);
+  write(request, body);
+  if (body.size() > kMaxRequestBody) return fail("Request exceeds the 1 MB connector limit");
+  return body;
+}
+
+bool send_all(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t sent = send_no_sigpipe(fd, bytes.data(), bytes.size());
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(sent));
+  }
+  return true;
+}
+
+bool receive_all(int fd, char* buffer, size_t size) {
+  while (size > 0) {
+    ssize_t got = ::recv(fd, buffer, size, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    buffer += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// One frame out: the length, then the body, each with its own loop. The sending side stays
+// open; the app knows the end of the request from the length.
+bool send_frame(int fd, const std::string& body) {
+  uint32_t length = static_cast<uint32_t>(body.size());
+  char prefix[4] = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
+                    static_cast<char>(length >> 8), static_cast<char>(length)};
+  return send_all(fd, std::string_view(prefix, 4)) && send_all(fd, body);
+}
+
+// One frame in. Bytes past the announced length are never read.
+Outcome<std::string> receive_frame(int fd) {
+  unsigned char prefix[4];
+  if (!receive_all(fd, reinterpret_cast<char*>(prefix), 4)) return fail(kNoResponse);
+  uint32_t length = uint32_t{prefix[0]} << 24 | uint32_t{prefix[1]} << 16 |
+                    uint32_t{prefix[2]} << 8 | uint32_t{prefix[3]};
+  if (length == 0 || length > kMaxResponseBody) return fail("Invalid connector response size");
+  std::string body(length, '\0');
+  if (!receive_all(fd, body.data(), body.size())) return fail("Incomplete connector response");
+  return body;
+}
+
+}  // namespace
+
+std::string app_bundle_path(const std::optional<std::string>& executable) {
+  if (!executable) return kDefaultApp;
+  std::string path = *executable;
+  for (int level = 0; level < 3; ++level) {
+    if (!go_up(path)) return kDefaultApp;
+  }
+  return has_app_extension(path) ? path : kDefaultApp;
+}
+
+ConnectorResult response_outcome(std::string_view body) {
+  std::optional<Json> value = parse(body);
+  if (!value) return fail("Invalid connector response");
+  if (!value->is_object()) return Json(nullptr);
+  auto error = value->find("error");
+  if (error != value->end() && error->is_string()) return fail(error->get<std::string>());
+  auto result = value->find("result");
+  if (result == value->end()) return Json(nullptr);
+  return std::move(*result);
+}
+
+ConnectorResult bridge(std::string_view operation, Json arguments) {
+  Outcome<Connection> connection = connect_or_launch();
+  if (failed(connection)) return fail(message_of(connection));
+  // Owns the connection from here on, so every path below closes it.
+  Fd socket = std::move(value_of(connection).socket);
+
+  Outcome<Json> tags = scope();
+  if (failed(tags)) return fail(message_of(tags));
+  Outcome<std::string> body = request_body(operation, std::move(arguments),
+                                           value_of(connection).token, std::move(value_of(tags)));
+  if (failed(body)) return fail(message_of(body));
+  if (!send_frame(socket.get(), value_of(body))) return fail(kSendFailed);
+  Outcome<std::string> response = receive_frame(socket.get());
+  if (failed(response)) return fail(message_of(response));
+  return response_outcome(value_of(response));
+}
+
+}  // namespace quorvi::mcp

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,5 +27,9 @@ ConnectorResult bridge(std::string_view operation, Json arguments);
 // "result" (null when absent or when the body is not an object). Not JSON: "Invalid connector
 // response".
 ConnectorResult response_outcome(std::string_view body);
+
+// The app bundle three levels above the executable (X.app/Contents/MacOS/name gives X.app),
+// else "/Applications/Quorvi.app". QUORVI_APP_PATH is the caller's to consult first.
+std::string app_bundle_path(const std::optional<std::string>& executable);
 
 }  // namespace quorvi::mcp

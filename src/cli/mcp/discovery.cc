@@ -1,1 +1,207 @@
-// placeholder: being written
+#include "cli/mcp/discovery.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "cli/mcp/json.h"
+#include "platform/io.h"
+#include "platform/socket.h"
+
+namespace quorvi::mcp {
+namespace {
+
+// The app's app-group container, the second place the app may keep its Automation directory.
+constexpr char kGroupContainer[] = "9QVRK2N4TZ.group.quorvi";
+
+constexpr size_t kMaxRendezvous = 4096;
+constexpr size_t kTokenBytes = 72;
+constexpr time_t kReceiveSeconds = 15;
+constexpr time_t kSendSeconds = 5;
+
+constexpr char kUnavailable[] = "Connector unavailable";
+constexpr char kBadDiscoveryFile[] = "Invalid connector discovery file";
+constexpr char kBadEndpoint[] = "Invalid connector endpoint";
+constexpr char kBadAuthorization[] = "Invalid connector authorization";
+constexpr char kNoDeadline[] = "Could not set connector deadline";
+
+std::string join(const std::string& directory, std::string_view name) {
+  if (directory.empty()) return std::string(name);
+  std::string path = directory;
+  if (!path.ends_with('/')) path += '/';
+  path += name;
+  return path;
+}
+
+bool exists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+mode_t type_bits(EndpointKind kind) {
+  switch (kind) {
+    case EndpointKind::directory:
+      return S_IFDIR;
+    case EndpointKind::regular_file:
+      return S_IFREG;
+    case EndpointKind::socket:
+      return S_IFSOCK;
+  }
+  return 0;
+}
+
+// The checks that follow a successful lstat or fstat, in their fixed order.
+Outcome<Ok> private_status(const struct stat& info, EndpointKind kind) {
+  if (S_ISLNK(info.st_mode)) return fail(kBadPermissions);
+  if ((info.st_mode & 077) != 0) return fail(kBadPermissions);
+  if (info.st_uid != ::geteuid()) return fail(kBadPermissions);
+  if ((info.st_mode & S_IFMT) != type_bits(kind)) return fail(kBadPermissions);
+  return Ok{};
+}
+
+Outcome<Ok> private_with_status(const std::string& path, EndpointKind kind, struct stat& info) {
+  if (::lstat(path.c_str(), &info) != 0) return fail(kConnectorOff);
+  return private_status(info, kind);
+}
+
+bool endpoint_name_ok(std::string_view name) {
+  if (name.size() < 2 || !name.starts_with("q-")) return false;
+  if (name.size() < 5 || !name.ends_with(".sock")) return false;
+  for (char c : name) {
+    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '.';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// Reads the rendezvous file that was just checked by path. It is opened without following a
+// symlink and without blocking (should a FIFO have taken its place), and the open file must be
+// the very private regular file that was checked.
+Outcome<std::string> read_private_file(const std::string& path, const struct stat& checked) {
+  Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (!file.valid()) return fail(errno == ELOOP ? kBadPermissions : kUnavailable);
+  struct stat opened;
+  if (::fstat(file.get(), &opened) != 0) return fail(kUnavailable);
+  if (failed(private_status(opened, EndpointKind::regular_file)) ||
+      opened.st_dev != checked.st_dev || opened.st_ino != checked.st_ino) {
+    return fail(kBadPermissions);
+  }
+  // One byte past the limit is enough to know the file is too large.
+  std::string bytes(kMaxRendezvous + 1, '\0');
+  size_t used = 0;
+  while (used < bytes.size()) {
+    ssize_t got = read_some(file.get(), bytes.data() + used, bytes.size() - used);
+    if (got < 0) return fail(kUnavailable);
+    if (got == 0) break;
+    used += static_cast<size_t>(got);
+  }
+  bytes.resize(used);
+  return bytes;
+}
+
+bool set_timeout(int fd, int option, time_t seconds) {
+  struct timeval limit {};
+  limit.tv_sec = seconds;
+  return ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) == 0;
+}
+
+Outcome<Fd> connect_socket(const std::string& path) {
+  if (path.size() > max_socket_path()) return fail(kConnectorOff);
+  Fd socket = unix_stream_socket();
+  if (!socket.valid()) return fail(kConnectorOff);
+  struct sockaddr_un address {};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  if (::connect(socket.get(), reinterpret_cast<const struct sockaddr*>(&address), sizeof address) !=
+      0) {
+    return fail(kConnectorOff);
+  }
+  if (!set_timeout(socket.get(), SO_RCVTIMEO, kReceiveSeconds) ||
+      !set_timeout(socket.get(), SO_SNDTIMEO, kSendSeconds)) {
+    return fail(kNoDeadline);
+  }
+  return socket;
+}
+
+Outcome<Connection> connect_through(const std::string& directory) {
+  struct stat info;
+  if (auto checked = private_with_status(directory, EndpointKind::directory, info);
+      failed(checked)) {
+    return fail(message_of(checked));
+  }
+  std::string file = join(directory, "connection.json");
+  if (auto checked = private_with_status(file, EndpointKind::regular_file, info); failed(checked)) {
+    return fail(message_of(checked));
+  }
+  Outcome<std::string> bytes = read_private_file(file, info);
+  if (failed(bytes)) return fail(message_of(bytes));
+  Outcome<Rendezvous> rendezvous = read_rendezvous(value_of(bytes));
+  if (failed(rendezvous)) return fail(message_of(rendezvous));
+  std::string socket_path = join(directory, value_of(rendezvous).socket);
+  if (auto checked = private_(socket_path, EndpointKind::socket); failed(checked)) {
+    return fail(message_of(checked));
+  }
+  Outcome<Fd> socket = connect_socket(socket_path);
+  if (failed(socket)) return fail(message_of(socket));
+  return Connection{std::move(value_of(socket)), std::move(value_of(rendezvous).token)};
+}
+
+}  // namespace
+
+Outcome<std::vector<std::string>> directories() {
+  if (const char* fixed = ::getenv("QUORVI_BRIDGE_DIR")) {
+    return std::vector<std::string>{fixed};
+  }
+  const char* home = ::getenv("HOME");
+  if (home == nullptr) return fail("Home directory unavailable");
+  std::string primary = join(home, "Library/Application Support/Quorvi/Automation");
+  if (exists(primary)) return std::vector<std::string>{primary};
+  std::string group =
+      join(home, std::string("Library/Group Containers/") + kGroupContainer + "/Automation");
+  return std::vector<std::string>{primary, group};
+}
+
+Outcome<Ok> private_(const std::string& path, EndpointKind kind) {
+  struct stat info;
+  return private_with_status(path, kind, info);
+}
+
+Outcome<Rendezvous> read_rendezvous(std::string_view bytes) {
+  if (bytes.size() > kMaxRendezvous) return fail(kBadDiscoveryFile);
+  std::optional<Json> value = parse(bytes);
+  if (!value) return fail(kBadDiscoveryFile);
+  if (!value->is_object()) return fail(kBadEndpoint);
+  auto socket = value->find("socket");
+  if (socket == value->end() || !socket->is_string() ||
+      !endpoint_name_ok(socket->get_ref<const std::string&>())) {
+    return fail(kBadEndpoint);
+  }
+  auto token = value->find("token");
+  if (token == value->end() || !token->is_string() ||
+      token->get_ref<const std::string&>().size() != kTokenBytes) {
+    return fail(kBadAuthorization);
+  }
+  return Rendezvous{socket->get<std::string>(), token->get<std::string>()};
+}
+
+Outcome<Connection> connect_any(const std::vector<std::string>& candidates) {
+  if (candidates.empty()) return fail(kConnectorOff);
+  std::string kept;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    Outcome<Connection> connection = connect_through(candidates[i]);
+    if (!failed(connection)) return connection;
+    // A later candidate's failure is shown only when that directory is really there.
+    if (i == 0 || exists(candidates[i])) kept = message_of(connection);
+  }
+  return fail(kept);
+}
+
+}  // namespace quorvi::mcp

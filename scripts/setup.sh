@@ -8,6 +8,9 @@ packages=(
   build-essential cmake ninja-build g++ clang clang-format
   libgtest-dev googletest nlohmann-json3-dev libunistring-dev
 )
+# The man page's lint and the install test (mandoc, groff, man); the completions' tests run in
+# their real shells.
+packages+=(mandoc groff-base man-db bash-completion zsh fish)
 # Node.js (for the MCP interoperability tests) may come from elsewhere on the image; only add
 # Debian's when there is none.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)

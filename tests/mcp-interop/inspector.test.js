@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
 
-import { here, quorviExe, run, startStandin, writeJson } from './lib.js';
+import { here, quorviExe, run, startStandin, suiteTimeoutMs, writeJson } from './lib.js';
 
 const inspectorDir = path.join(here, 'node_modules', '@modelcontextprotocol', 'inspector-cli');
 const inspector = path.join(inspectorDir, 'build', 'cli.js');
@@ -30,7 +30,7 @@ async function inspect(args) {
   return JSON.parse(result.stdout);
 }
 
-describe('the MCP Inspector in command-line mode', () => {
+describe('the MCP Inspector in command-line mode', { timeout: suiteTimeoutMs }, () => {
   let app;
   before(async () => {
     app = await startStandin();
@@ -46,7 +46,8 @@ describe('the MCP Inspector in command-line mode', () => {
         quorvi: { command: quorviExe, args: ['mcp-server'], env: { QUORVI_BRIDGE_DIR: app.dir } },
       },
     });
-    const listed = await inspect(['--config', config, '--server', 'quorvi', '--method', 'tools/list']);
+    const listed = await inspect(
+      ['--config', config, '--server', 'quorvi', '--method', 'tools/list']);
     assert.equal(listed.tools.length, 14);
     assert.equal(listed.tools[0].name, 'quorvi_search');
     assert.equal(listed.tools[13].name, 'quorvi_attach');
@@ -62,6 +63,7 @@ describe('the MCP Inspector in command-line mode', () => {
     const found = await inspect([...target, '--method', 'tools/call',
       '--tool-name', 'quorvi_search', '--tool-arg', 'query=Inspector']);
     assert.equal(found.isError, false);
-    assert.match(JSON.stringify(found.structuredContent.result), /Inspector note/);
+    const ids = found.structuredContent.result.notes.map((note) => note.id);
+    assert.ok(ids.includes(created.structuredContent.result.id), JSON.stringify(found));
   });
 });

@@ -39,6 +39,7 @@ export const standinExe = executable('QUORVI_STANDIN_APP_EXE');
 
 // Every wait is bounded so that a broken server fails the test instead of hanging it.
 export const requestTimeoutMs = 20000;
+export const suiteTimeoutMs = 120000;
 
 function sleep(ms) {
   return new Promise((resolve) => setTimeout(resolve, ms));
@@ -51,12 +52,20 @@ function exited(child) {
   });
 }
 
+// Stand-ins still running when the test process ends, say after a failed hook, are killed.
+const running = new Set();
+process.on('exit', () => {
+  for (const child of running) child.kill('SIGKILL');
+});
+
 // Starts `quorvi-standin-app DIR ...args` in a fresh private directory and waits until its
 // rendezvous file exists. The socket path must stay short, so the directory is kept short too.
 export async function startStandin(args = []) {
   const root = mkdtempSync(path.join(tmpdir(), 'qi-'));
   const dir = path.join(root, 'Automation');
   const child = spawn(standinExe, [dir, ...args], { stdio: ['ignore', 'ignore', 'pipe'] });
+  running.add(child);
+  child.once('exit', () => running.delete(child));
   let stderr = '';
   child.stderr.setEncoding('utf8');
   child.stderr.on('data', (chunk) => { stderr += chunk; });

@@ -1,7 +1,6 @@
 #include "cli/mcp/serve.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -42,7 +41,9 @@ Read fill(Reader& reader) {
       reader.end = static_cast<size_t>(got);
       return Read::kData;
     }
-    if (got == 0) {
+    // A standard input the process was started without is not open, or is held open for
+    // writing only by the entry point: either way there is nothing to read.
+    if (got == 0 || errno == EBADF) {
       reader.ended = true;
       return Read::kEnded;
     }
@@ -93,14 +94,9 @@ bool send(int output, const Json& response) {
   return write_all(output, text);
 }
 
-bool is_open(int fd) {
-  return ::fcntl(fd, F_GETFD) >= 0 || errno != EBADF;
-}
-
 }  // namespace
 
 Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
-  if (!is_open(input)) return Ok{};
   Reader reader{input};
   Session session;
   std::string line;

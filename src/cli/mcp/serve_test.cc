@@ -123,9 +123,12 @@ TEST(ServeTest, LineLimit) {
 TEST(ServeTest, InputNotOpenIsEndedInput) {
   int unused = ::dup(0);
   ::close(unused);
-  Served served = serve_input(unused);
-  EXPECT_TRUE(served.ok);
-  EXPECT_EQ(served.out, "");
+  Fd write_only(::open("/dev/null", O_WRONLY));
+  for (int input : {unused, write_only.get()}) {
+    Served served = serve_input(input);
+    EXPECT_TRUE(served.ok);
+    EXPECT_EQ(served.out, "");
+  }
 }
 
 TEST(ServeTest, ReadFailureEndsTheSession) {

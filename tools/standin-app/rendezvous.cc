@@ -1,0 +1,131 @@
+#include "rendezvous.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "cli/mcp/json.h"
+#include "platform/io.h"
+
+namespace quorvi::standin {
+namespace {
+
+std::string failure(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+// mkdir -p with owner-only modes; says whether the last component was made here.
+Outcome<bool> make_directory(const std::string& dir) {
+  struct stat info {};
+  if (::stat(dir.c_str(), &info) == 0) {
+    if (!S_ISDIR(info.st_mode)) return fail(dir + " is not a directory");
+    return false;
+  }
+  for (size_t slash = dir.find('/', 1); slash != std::string::npos;
+       slash = dir.find('/', slash + 1)) {
+    std::string prefix = dir.substr(0, slash);
+    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return fail(failure(prefix));
+  }
+  if (::mkdir(dir.c_str(), 0700) != 0) return fail(failure(dir));
+  return true;
+}
+
+Outcome<Ok> listen_on(Rendezvous& into, const std::string& name, bool replace_stale) {
+  std::string path = into.dir + "/" + name;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return fail("socket path too long: " + path);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+
+  struct stat info {};
+  if (replace_stale && ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+    ::unlink(path.c_str());  // left behind by an app that was killed
+  }
+  Fd socket(::socket(AF_UNIX, SOCK_STREAM, 0));
+  // Non-blocking, so that a connection that goes away between poll and accept cannot block us.
+  if (!socket.valid() || ::fcntl(socket.get(), F_SETFD, FD_CLOEXEC) != 0 ||
+      ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL) | O_NONBLOCK) != 0) {
+    return fail(failure("socket"));
+  }
+  if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return fail(failure("bind " + path));
+  }
+  into.socket_path = path;
+  if (::chmod(path.c_str(), 0600) != 0) return fail(failure("chmod " + path));
+  if (::listen(socket.get(), 16) != 0) return fail(failure("listen"));
+  into.listener = std::move(socket);
+  return Ok{};
+}
+
+Outcome<Ok> publish(Rendezvous& into, const std::string& socket_name) {
+  mcp::Json content = {{"socket", socket_name}, {"token", into.token}};
+  std::string bytes = mcp::write(content);
+  std::string temporary = into.dir + "/.connection.json.tmp";
+  std::string final_path = into.dir + "/connection.json";
+  ::unlink(temporary.c_str());
+  Fd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!file.valid()) return fail(failure(temporary));
+  bool written = ::fchmod(file.get(), 0600) == 0 && write_all(file.get(), bytes);
+  file.reset();
+  if (!written || ::rename(temporary.c_str(), final_path.c_str()) != 0) {
+    std::string message = failure("write " + final_path);
+    ::unlink(temporary.c_str());
+    return fail(message);
+  }
+  into.file_path = final_path;
+  return Ok{};
+}
+
+}  // namespace
+
+Rendezvous::~Rendezvous() {
+  if (!file_path.empty()) ::unlink(file_path.c_str());
+  if (!socket_path.empty()) ::unlink(socket_path.c_str());
+  if (created_dir) ::rmdir(dir.c_str());
+}
+
+std::string random_text(size_t size) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  constexpr unsigned kLetters = sizeof kAlphabet - 1;
+  Fd source(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+  if (!source.valid()) return {};
+  std::string text;
+  unsigned char buffer[256];
+  while (text.size() < size) {
+    ssize_t got = read_some(source.get(), reinterpret_cast<char*>(buffer), sizeof buffer);
+    if (got <= 0) return {};
+    for (ssize_t i = 0; i < got && text.size() < size; ++i) {
+      // Bytes past the last whole multiple of the alphabet would favour its first letters.
+      if (buffer[i] < 256 - 256 % kLetters) text += kAlphabet[buffer[i] % kLetters];
+    }
+  }
+  return text;
+}
+
+Outcome<Ok> open_rendezvous(const Options& options, Rendezvous& into) {
+  into.dir = options.dir;
+  while (into.dir.size() > 1 && into.dir.back() == '/')
+    into.dir.pop_back();
+  auto created = make_directory(into.dir);
+  if (failed(created)) return std::get<Message>(created);
+  into.created_dir = value_of(created);
+  if (::chmod(into.dir.c_str(), 0700) != 0) return fail(failure("chmod " + into.dir));
+
+  std::string name = options.socket_name ? *options.socket_name : "q-" + random_text(8) + ".sock";
+  if (name == "q-.sock") return fail("no random source");
+  auto listening = listen_on(into, name, options.socket_name.has_value());
+  if (failed(listening)) return listening;
+
+  into.token = options.token ? *options.token : random_text(kTokenSize);
+  if (into.token.empty() && !options.token) return fail("no random source");
+  return publish(into, name);
+}
+
+}  // namespace quorvi::standin

@@ -1,9 +1,19 @@
 #include "cli/mcp/bridge.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
+
+#include "platform/fd.h"
 
 namespace quorvi::mcp {
 namespace {
@@ -76,6 +86,35 @@ TEST(BridgeTest, AppBundleFromExecutablePath) {
   for (const Case& c : cases) {
     EXPECT_EQ(app_bundle_path(c.executable), c.app) << c.executable.value_or("(none)");
   }
+}
+
+// The command line cannot carry such a name (it refuses text that is not UTF-8), so the check
+// is seen here: the connection is made, then closed without a byte.
+TEST(BridgeTest, OperationNameThatIsNotUtf8IsNeverSent) {
+  std::string dir = "/tmp/qb-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  std::string socket_path = dir + "/q-unit.sock";
+  Fd listener(::socket(AF_UNIX, SOCK_STREAM, 0));
+  struct sockaddr_un address {};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener.get(), 4), 0);
+  ASSERT_EQ(::chmod(socket_path.c_str(), 0600), 0);
+  std::ofstream(dir + "/connection.json")
+      << R"({"socket":"q-unit.sock","token":")" << std::string(72, 't') << "\"}";
+  ASSERT_EQ(::chmod((dir + "/connection.json").c_str(), 0600), 0);
+  ::setenv("QUORVI_BRIDGE_DIR", dir.c_str(), 1);
+
+  ConnectorResult got = bridge("ta\xFFgs", Json::object());
+  ::unsetenv("QUORVI_BRIDGE_DIR");
+  ASSERT_TRUE(failed(got));
+  EXPECT_EQ(message_of(got), "Invalid request");
+  Fd accepted(::accept(listener.get(), nullptr, nullptr));
+  ASSERT_TRUE(accepted.valid());
+  char byte;
+  EXPECT_EQ(::recv(accepted.get(), &byte, 1, 0), 0);  // closed, nothing sent
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

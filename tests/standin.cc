@@ -24,6 +24,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A test must not die of SIGPIPE when the app hangs up first (macOS uses SO_NOSIGPIPE instead).
+#ifdef MSG_NOSIGNAL
+constexpr int kNoSignal = MSG_NOSIGNAL;
+#else
+constexpr int kNoSignal = 0;
+#endif
+
 void nap() {
   timespec pause{0, 10 * 1000 * 1000};
   ::nanosleep(&pause, nullptr);
@@ -133,8 +140,13 @@ std::string StandinApp::talk(std::string_view bytes, int timeout_ms) const {
   address.sun_family = AF_UNIX;
   if (path.size() >= sizeof address.sun_path) return {};
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) return {};
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+#ifdef SO_NOSIGPIPE
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+#endif
   timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
@@ -142,7 +154,7 @@ std::string StandinApp::talk(std::string_view bytes, int timeout_ms) const {
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
     size_t sent = 0;
     while (sent < bytes.size()) {
-      ssize_t put = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      ssize_t put = ::send(fd, bytes.data() + sent, bytes.size() - sent, kNoSignal);
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) break;
       sent += static_cast<size_t>(put);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace quorvi::mcp {
@@ -81,15 +82,33 @@ class Builder {
   std::string key_;
 };
 
+// True when one of the eight bytes of `word` needs an escape: below 0x20, a quotation mark or
+// a reverse solidus. Long strings (attachments) are mostly scanned this way, a word at a time.
+bool needs_escape(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+  auto has_zero = [&](std::uint64_t x) { return (x - kOnes) & ~x & kHighs; };
+  return ((word - kOnes * 0x20) & ~word & kHighs) | has_zero(word ^ (kOnes * '"')) |
+         has_zero(word ^ (kOnes * '\\'));
+}
+
 void write_string(std::string_view text, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
-  size_t run = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
+  const char* data = text.data();
+  size_t size = text.size(), run = 0, i = 0;
+  while (i < size) {
+    if (size - i >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, data + i, 8);
+      if (!needs_escape(word)) {
+        i += 8;
+        continue;
+      }
+    }
+    unsigned char c = static_cast<unsigned char>(data[i++]);
     if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(text.data() + run, i - run);
-    run = i + 1;
+    out.append(data + run, i - 1 - run);
+    run = i;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -104,7 +123,7 @@ void write_string(std::string_view text, std::string& out) {
         out += kHex[c & 0xF];
     }
   }
-  out.append(text.data() + run, text.size() - run);
+  out.append(data + run, size - run);
   out += '"';
 }
 
@@ -173,16 +192,20 @@ void write_pretty(const Json& value, size_t depth, std::string& out) {
 std::optional<Json> parse(std::string_view text) {
   // nlohmann skips a leading byte-order mark; here only JSON white space may precede a value.
   if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
+  // nlohmann's lexer takes a NUL byte for the end of input, which would accept "[]\0junk".
+  // No NUL may stand anywhere in JSON text, so any one refuses it.
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
   Builder builder;
   if (!Json::sax_parse(text.begin(), text.end(), &builder)) return std::nullopt;
   return builder.take();
 }
 
 void write(const Json& value, std::string& out) {
+  // The containers are walked directly: nlohmann's iterators cost more than the writing.
   if (value.is_array()) {
     out += '[';
     bool first = true;
-    for (const Json& element : value) {
+    for (const Json& element : value.get_ref<const Json::array_t&>()) {
       if (!first) out += ',';
       first = false;
       write(element, out);
@@ -191,7 +214,7 @@ void write(const Json& value, std::string& out) {
   } else if (value.is_object()) {
     out += '{';
     bool first = true;
-    for (const auto& [name, member] : value.items()) {
+    for (const auto& [name, member] : value.get_ref<const Json::object_t&>()) {
       if (!first) out += ',';
       first = false;
       write_string(name, out);

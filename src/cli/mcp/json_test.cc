@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <string_view>
 
 namespace quorvi::mcp {
 namespace {
@@ -65,6 +66,15 @@ TEST(JsonTest, RefusesWhatIsNotExactlyOneValue) {
   for (const char* text : cases) EXPECT_FALSE(parse(text)) << text;
 }
 
+// The lexer underneath stops at a NUL byte; found by fuzzing (fuzz/corpus/json/nul-after-value).
+TEST(JsonTest, RefusesNulBytesAnywhere) {
+  using namespace std::string_view_literals;
+  for (std::string_view text : {"[]\0,\xcd[][/"sv, "{}\0"sv, "1\0"sv, "\0"sv, " \0[]"sv,
+                                "\"a\"\0\"b\""sv, "[1\0]"sv}) {
+    EXPECT_FALSE(parse(text)) << testing::PrintToString(std::string(text));
+  }
+}
+
 TEST(JsonTest, NestingLimitIs127Levels) {
   EXPECT_TRUE(parse(nested(127, '[', ']')));
   EXPECT_FALSE(parse(nested(128, '[', ']')));
@@ -117,6 +127,26 @@ TEST(JsonTest, ValidUtf8) {
       {"\x80", false},
   };
   for (const auto& c : cases) EXPECT_EQ(valid_utf8(c.text), c.valid) << c.text;
+}
+
+// Strings are scanned eight bytes at a time; an escape must be found wherever it falls.
+TEST(JsonTest, EscapesAtEveryPositionOfLongStrings) {
+  struct Case {
+    char byte;
+    std::string_view written;
+  };
+  const Case cases[] = {{'"', "\\\""},       {'\\', "\\\\"}, {'\n', "\\n"},    {'\x01', "\\u0001"},
+                        {'\x1f', "\\u001f"}, {' ', " "},     {'\x7f', "\x7f"}, {'\xc3', "\xc3"}};
+  for (const Case& c : cases) {
+    for (size_t at = 0; at < 20; ++at) {
+      std::string text(20, 'a');
+      text[at] = c.byte;
+      std::string expected =
+          "\"" + std::string(at, 'a') + std::string(c.written) + std::string(19 - at, 'a') + "\"";
+      EXPECT_EQ(write(Json(text)), expected) << int(c.byte) << " at " << at;
+    }
+  }
+  EXPECT_EQ(write(Json(std::string(16, 'x') + "\t\t")), "\"" + std::string(16, 'x') + "\\t\\t\"");
 }
 
 }  // namespace

@@ -7,10 +7,13 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake ninja-build g++ clang clang-format
   libgtest-dev googletest nlohmann-json3-dev libunistring-dev
+  libfuzzer-14-dev libclang-rt-14-dev  # scripts/fuzz.sh (libFuzzer and clang's sanitizers)
 )
 # The man page's lint and the install test (mandoc, groff, man); the completions' tests run in
 # their real shells.
 packages+=(mandoc groff-base man-db bash-completion zsh fish)
+# The benchmark (bench/run.sh): timings, peak memory, the chart, and profiling.
+packages+=(hyperfine time gnuplot-nox linux-perf)
 # Node.js (for the MCP interoperability tests) may come from elsewhere on the image; only add
 # Debian's when there is none.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
@@ -29,9 +32,9 @@ if ((${#missing[@]})); then
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# Pinned npm packages of the MCP interoperability tests, installed again only when the lock
-# file is newer than the last install.
-for dir in tests/mcp-interop; do
+# Pinned npm packages of the MCP interoperability tests and of the benchmark's peer server,
+# installed again only when the lock file is newer than the last install.
+for dir in tests/mcp-interop bench/peer; do
   if [ -f "$dir/package-lock.json" ] &&
     ! [ "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]; then
     (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error </dev/null)

@@ -6,3 +6,6 @@ bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 ctest --test-dir build --output-on-failure -j2 --timeout 300
+bash scripts/test-sanitize.sh
+bash scripts/fuzz.sh --smoke
+bash bench/run.sh --quick  # few repetitions, no goals: keeps the benchmark working

@@ -141,12 +141,13 @@ TEST(JsonTest, EscapesAtEveryPositionOfLongStrings) {
     for (size_t at = 0; at < 20; ++at) {
       std::string text(20, 'a');
       text[at] = c.byte;
-      std::string expected =
-          "\"" + std::string(at, 'a') + std::string(c.written) + std::string(19 - at, 'a') + "\"";
+      std::string expected = "\"";
+      expected.append(at, 'a').append(c.written).append(19 - at, 'a').push_back('"');
       EXPECT_EQ(write(Json(text)), expected) << int(c.byte) << " at " << at;
     }
   }
-  EXPECT_EQ(write(Json(std::string(16, 'x') + "\t\t")), "\"" + std::string(16, 'x') + "\\t\\t\"");
+  std::string tabs(16, 'x');
+  EXPECT_EQ(write(Json(tabs + "\t\t")), "\"" + tabs + "\\t\\t\"");
 }
 
 }  // namespace

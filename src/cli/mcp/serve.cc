@@ -87,8 +87,10 @@ bool skip_line(Reader& reader) {
   }
 }
 
-bool send(int output, const Json& response) {
-  std::string text;
+// `text` is the caller's buffer, kept from one response to the next so that it is not grown
+// again for each one.
+bool send(int output, const Json& response, std::string& text) {
+  text.clear();
   write(response, text);
   text.push_back('\n');
   return write_all(output, text);
@@ -99,7 +101,7 @@ bool send(int output, const Json& response) {
 Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
   Reader reader{input};
   Session session;
-  std::string line;
+  std::string line, text;
   for (;;) {
     line.clear();
     Read state = read_line(reader, line, kMaxLine + 1);
@@ -115,7 +117,7 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
     } else {
       response = error_response(nullptr, -32700, "Parse error");
     }
-    if (response && !send(output, *response)) return fail("MCP output failed");
+    if (response && !send(output, *response, text)) return fail("MCP output failed");
   }
 }
 

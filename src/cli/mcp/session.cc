@@ -90,8 +90,15 @@ Answer initialize(Json& params, const ConnectorCall&) {
   });
 }
 
+// The catalogue is the same on every use, so it is built once and then only read: searched by
+// each tool call and copied into each tools/list answer.
+const Json& catalogue() {
+  static const Json built = tools();
+  return built;
+}
+
 Answer list_tools(Json&, const ConnectorCall&) {
-  return Json::object({{"tools", tools()}});
+  return Json::object({{"tools", catalogue()}});
 }
 
 Json text_content(std::string text) {
@@ -118,9 +125,8 @@ Answer call_tool(Json& params, const ConnectorCall& connector) {
   if (!is_string(name)) return Error{-32602, "Provide a tool name"};
   const std::string& wanted = name->get_ref<const std::string&>();
 
-  Json catalogue = tools();
   const Json* tool = nullptr;
-  for (const Json& entry : catalogue) {
+  for (const Json& entry : catalogue()) {
     const Json* entry_name = member(entry, "name");
     if (is_string(entry_name) && entry_name->get_ref<const std::string&>() == wanted) {
       tool = &entry;

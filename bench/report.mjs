@@ -64,7 +64,15 @@ const table = [
   ...rows.map(([label, ours, base, ratio, goal, met]) =>
     `| ${label} | ${ours} | ${base} | ${ratio} | ${goal} | ${quickRun ? "(quick)" : met ? "yes" : "**no**"} |`),
 ].join("\n");
-const text = `${table}\n\nMedians; throughput rows count answered requests per second after the handshake.\nMachine: ${machine}.\n`;
+// Processor time of the whole server session (start-up included), which a busy machine
+// distorts less than the wall clock.
+const cpu = [["list", Number(lists)], ["call", Number(calls)]].map(([name, count]) => {
+  const ours = median(driven(`${name}-quorvi`).cpu_us), theirs = median(driven(`${name}-peer`).cpu_us);
+  return `${name === "list" ? "tools/list" : "tools/call"} ${time(ours / count)} against ${time(theirs / count)} (${(theirs / ours).toFixed(1)}x)`;
+});
+const text = `${table}\n\nMedians; throughput rows count answered requests per second after the handshake.\n` +
+  `Processor time per request of the server process, start-up included, quorvi against the peer: ${cpu.join("; ")}.\n` +
+  `Machine: ${machine}.\n`;
 process.stdout.write(text);
 
 if (!quickRun) {

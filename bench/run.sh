@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
 # Side-by-side benchmark of quorvi against the floor of each path (small C programs doing only
 # the unavoidable system work) and against an MCP server on the official TypeScript SDK.
-#   bash bench/run.sh [--quick]
+#   bash bench/run.sh [--quick] [--source DIR --build DIR --results DIR]
 # --quick runs a few repetitions and enforces no goal, so that CI keeps the bench working.
 # Prints one table of medians, writes bench/results/latest.md and bench/results/chart.png (the
 # chart only outside --quick), and exits 1 when a goal is missed (outside --quick).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bench=$root/bench
-quick=0
-[ "${1:-}" = "--quick" ] && quick=1
+quick=0 source=$root build=$root/build-bench out=$bench/results
+while (($#)); do
+  case $1 in
+    --quick) quick=1 ;;
+    # Another source tree (an older revision, say) and its own build tree; the table and chart
+    # then go to --results.
+    --source) source=$2 && shift ;;
+    --build) build=$2 && shift ;;
+    --results) out=$2 && shift ;;
+    *) echo "usage: bash bench/run.sh [--quick] [--source DIR --build DIR --results DIR]" >&2 && exit 2 ;;
+  esac
+  shift
+done
 
-build=$root/build-bench
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C "$build" -j2 quorvi quorvi-test quorvi-test-opener quorvi-standin-app >/dev/null
 mkdir -p "$build/bench"
 for program in spawn_wait line_echo frame_client mcp_drive; do
@@ -150,8 +160,8 @@ drive call-peer "$work/call.jsonl" "$calls" "$node" "${peer[@]}"
 
 machine="$(uname -srm); $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
 status=0
-node "$bench/report.mjs" "$results" "$quick" "$lists" "$calls" "$machine" "$bench/results" || status=$?
+node "$bench/report.mjs" "$results" "$quick" "$lists" "$calls" "$machine" "$out" || status=$?
 if ((!quick)); then
-  gnuplot -e "data='$bench/results/chart.dat'; out='$bench/results/chart.png'" "$bench/chart.gp"
+  gnuplot -e "data='$out/chart.dat'; out='$out/chart.png'" "$bench/chart.gp"
 fi
 exit "$status"

@@ -3,8 +3,9 @@
 // Each repetition starts COMMAND, sends "initialize" and waits for its answer (the start-up
 // time), sends "notifications/initialized", then writes the lines of the file WORKLOAD while
 // reading answers until ANSWERS lines have come (the work time). Then it closes the server's
-// input and collects its peak resident set. One warm-up run is not counted. Prints one JSON
-// object with the per-run lists and the number of answers that carried an error.
+// input and collects its peak resident set and processor time (user and system). One warm-up
+// run is not counted. Prints one JSON object of per-run lists, with the number of answers that
+// carried an error.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -27,7 +28,7 @@ static const char kInitialized[] =
     "{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}\n";
 
 typedef struct {
-  double init_us, work_us;
+  double init_us, work_us, cpu_us;
   long rss_kb;
   long errors;
 } Run;
@@ -142,6 +143,8 @@ static Run run_once(char** command, const char* workload, size_t workload_size, 
     if (errno != EINTR) die("wait");
   }
   run.rss_kb = usage.ru_maxrss;
+  run.cpu_us = (double)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
+               (double)(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
   return run;
 }
 
@@ -173,15 +176,16 @@ int main(int argc, char** argv) {
   Run* runs = calloc((size_t)reps + 1, sizeof *runs);
   for (int i = 0; i <= reps; ++i)
     runs[i] = run_once(argv + 5, workload, size, answers);
-  const char* names[] = {"init_us", "work_us", "rss_kb", "errors"};
+  const char* names[] = {"init_us", "work_us", "rss_kb", "errors", "cpu_us"};
   printf("{");
-  for (int field = 0; field < 4; ++field) {
+  for (int field = 0; field < 5; ++field) {
     printf("%s\"%s\":[", field ? "," : "", names[field]);
     for (int i = 1; i <= reps; ++i) {
       double value = field == 0   ? runs[i].init_us
                      : field == 1 ? runs[i].work_us
                      : field == 2 ? (double)runs[i].rss_kb
-                                  : (double)runs[i].errors;
+                     : field == 3 ? (double)runs[i].errors
+                                  : runs[i].cpu_us;
       printf("%s%.1f", i > 1 ? "," : "", value);
     }
     printf("]");

@@ -16,8 +16,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/socket.h"
-
 namespace quorvi::mcp {
 namespace {
 
@@ -272,6 +270,7 @@ TEST(DiscoveryTest, ConnectsWithDeadlinesAndToken) {
   EXPECT_TRUE(::fcntl(connection.socket.get(), F_GETFD) & FD_CLOEXEC);
 }
 
+// The end-to-end tests cover the refusals a user meets; these are the ones they cannot reach.
 TEST(DiscoveryTest, ConnectionFailures) {
   TempDir temp;
   const std::string dir = temp / "A";
@@ -283,35 +282,18 @@ TEST(DiscoveryTest, ConnectionFailures) {
     std::function<void()> spoil;
     const char* message;
   } cases[] = {
-      {"open directory", [&] { ::chmod(dir.c_str(), 0750); }, kBadPermissions},
-      {"open file", [&] { ::chmod(file.c_str(), 0644); }, kBadPermissions},
-      {"missing file", [&] { ::unlink(file.c_str()); }, kConnectorOff},
-      {"symlinked file",
-       [&] {
-         write_file(temp / "real.json", rendezvous("q-test.sock", kToken));
-         ::unlink(file.c_str());
-         ::symlink((temp / "real.json").c_str(), file.c_str());
-       },
-       kBadPermissions},
       {"directory for a file",
        [&] {
          ::unlink(file.c_str());
          ::mkdir(file.c_str(), 0700);
        },
        kBadPermissions},
-      {"large file", [&] { write_file(file, std::string(4097, ' ')); }, kBadFile},
-      {"not JSON", [&] { write_file(file, "{\"socket\":"); }, kBadFile},
-      {"bad socket name", [&] { write_file(file, rendezvous("q_x.sock", kToken)); }, kBadEndpoint},
-      {"short token", [&] { write_file(file, rendezvous("q-test.sock", "x")); }, kBadAuthorization},
-      {"absent socket", [&] { write_file(file, rendezvous("q-gone.sock", kToken)); }, kConnectorOff},
-      {"socket open to group", [&] { ::chmod(socket.c_str(), 0660); }, kBadPermissions},
       {"nobody listening", [&] { listener.reset(); }, kConnectorOff},
       // Root reads any file, so this case only tells something for other users.
       {"unreadable file", [&] { ::chmod(file.c_str(), 0200); },
        ::geteuid() == 0 ? "connected" : "Connector unavailable"},
   };
   for (const Case& c : cases) {
-    ::chmod(dir.c_str(), 0700);
     ::rmdir(file.c_str());
     ::unlink(file.c_str());
     ::unlink(socket.c_str());
@@ -320,23 +302,6 @@ TEST(DiscoveryTest, ConnectionFailures) {
     c.spoil();
     EXPECT_EQ(connect_message({dir}), c.message) << c.what;
   }
-}
-
-TEST(DiscoveryTest, SocketPathTooLongForTheAddress) {
-  TempDir temp;
-  std::string dir = temp.path();
-  while (dir.size() + std::strlen("/q-test.sock") <= max_socket_path())
-    dir += "/dddddddddd";
-  std::filesystem::create_directories(dir);
-  ::chmod(dir.c_str(), 0700);
-  write_file(dir + "/connection.json", rendezvous("q-test.sock", kToken));
-  // A socket file of the right kind that cannot be reached by its full path.
-  std::string here = std::filesystem::current_path();
-  ASSERT_EQ(::chdir(dir.c_str()), 0);
-  Fd listener = listen_at("q-test.sock");
-  ASSERT_EQ(::chdir(here.c_str()), 0);
-  ASSERT_TRUE(listener.valid());
-  EXPECT_EQ(connect_message({dir}), kConnectorOff);
 }
 
 TEST(DiscoveryTest, LaterCandidateMessageOnlyWhenItExists) {

@@ -23,7 +23,11 @@ while (($#)); do
 done
 
 cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C "$build" -j2 quorvi quorvi-test quorvi-test-opener quorvi-standin-app >/dev/null
+ninja -C "$build" -j2 quorvi quorvi-test-opener quorvi-standin-app >/dev/null
+# quorvi with the no-op test opener, linked as shipped; older trees only have the test variant.
+with_opener=quorvi-bench
+ninja -C "$build" -t query "$with_opener" >/dev/null 2>&1 || with_opener=quorvi-test
+ninja -C "$build" -j2 "$with_opener" >/dev/null
 mkdir -p "$build/bench"
 for program in spawn_wait line_echo frame_client mcp_drive; do
   if ! [ "$build/bench/$program" -nt "$bench/c/$program.c" ]; then
@@ -35,7 +39,7 @@ if ! [ "$bench/peer/node_modules/.package-lock.json" -nt "$bench/peer/package-lo
 fi
 
 quorvi=$build/src/quorvi
-quorvi_test=$build/tests/quorvi-test
+quorvi_bench=$build/tests/$with_opener
 opener=$build/tests/quorvi-test-opener
 standin=$build/tools/standin-app/quorvi-standin-app
 c=$build/bench
@@ -134,7 +138,7 @@ rss() { # NAME COMMAND (shell text); the peak resident set in KiB, the highest o
 }
 
 timeit help "${fast[@]}" -N "$quorvi --help" /bin/true
-timeit new "${fast[@]}" -N "$quorvi_test new hello" \
+timeit new "${fast[@]}" -N "$quorvi_bench new hello" \
   "$c/spawn_wait $opener quorvi://x-callback-url/create?text=hello"
 QUORVI_BRIDGE_DIR=$app timeit request "${fast[@]}" -N "$quorvi request search '{}'" \
   "$c/frame_client $app search '{}'"

@@ -54,29 +54,34 @@ static void write_all(int fd, const char* bytes, size_t size) {
   }
 }
 
-// Answer lines are scanned as they stream in; a line counts as an error when it holds an
-// "error" member or a tool result flagged as one.
+// Answers are scanned as they stream in: lines are counted, and so are errors (an "error"
+// member or a tool result flagged as one; an answer holds at most one). The last bytes of each
+// chunk are kept so that a mark cut in two by a chunk boundary is still seen.
+enum { kCarry = 15 };
 typedef struct {
   long lines, errors;
-  int line_has_error;
-  char tail[16];
+  size_t carried;
+  char work[kCarry + (1 << 16)];
 } Scan;
 
 static void scan(Scan* s, const char* bytes, size_t size) {
   static const char* marks[] = {"\"error\":{", "\"isError\":true"};
-  for (size_t i = 0; i < size; ++i) {
-    memmove(s->tail, s->tail + 1, sizeof s->tail - 2);
-    s->tail[sizeof s->tail - 2] = bytes[i];
-    for (int m = 0; m < 2; ++m) {
-      size_t n = strlen(marks[m]);
-      if (memcmp(s->tail + sizeof s->tail - 1 - n, marks[m], n) == 0) s->line_has_error = 1;
-    }
-    if (bytes[i] == '\n') {
-      s->lines++;
-      s->errors += s->line_has_error;
-      s->line_has_error = 0;
+  for (const char* at = bytes; (at = memchr(at, '\n', size - (size_t)(at - bytes))) != NULL; ++at)
+    s->lines++;
+  memcpy(s->work + s->carried, bytes, size);
+  size_t total = s->carried + size;
+  for (int m = 0; m < 2; ++m) {
+    size_t length = strlen(marks[m]);
+    const char* from = s->work;
+    const char* found;
+    while ((found = memmem(from, total - (size_t)(from - s->work), marks[m], length)) != NULL) {
+      // A mark that lies wholly in the carried bytes was counted with the previous chunk.
+      if ((size_t)(found - s->work) + length > s->carried) s->errors++;
+      from = found + 1;
     }
   }
+  s->carried = total < kCarry ? total : kCarry;
+  memmove(s->work, s->work + total - s->carried, s->carried);
 }
 
 static void read_lines(int fd, Scan* s, long wanted, char* buffer, size_t room) {
@@ -105,7 +110,9 @@ static Run run_once(char** command, const char* workload, size_t workload_size, 
   close(out[1]);
 
   static char buffer[1 << 16];
-  Scan s = {0};
+  static Scan s;
+  s.lines = s.errors = 0;
+  s.carried = 0;
   write_all(in[1], kInitialize, strlen(kInitialize));
   read_lines(out[0], &s, 1, buffer, sizeof buffer);
   run.init_us = now_us() - start;

@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "cli/mcp/env_guard_test.h"
+
 namespace quorvi::mcp {
 namespace {
 
@@ -24,29 +26,6 @@ constexpr char kNoHome[] = "Home directory unavailable";
 constexpr char kBadEndpoint[] = "Invalid connector endpoint";
 constexpr char kBadAuthorization[] = "Invalid connector authorization";
 constexpr char kBadFile[] = "Invalid connector discovery file";
-
-class EnvGuard {
- public:
-  EnvGuard(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~EnvGuard() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class TempDir {
  public:

@@ -7,32 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/mcp/env_guard_test.h"
+
 namespace quorvi::mcp {
 namespace {
-
-// Sets or unsets one variable for the life of the guard.
-class EnvGuard {
- public:
-  EnvGuard(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~EnvGuard() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 TEST(ScopeTest, NormalizesTags) {
   struct Case {

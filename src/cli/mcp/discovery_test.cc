@@ -194,6 +194,18 @@ TEST(DiscoveryTest, PrivacyChecksOnRealFiles) {
   EXPECT_EQ(message_of(private_(temp / "none", EndpointKind::directory)), kConnectorOff);
 }
 
+TEST(DiscoveryTest, RefusesAnotherOwner) {
+  // Only root can give a file away; elsewhere the check cannot be arranged.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to change an owner";
+  TempDir temp;
+  write_file(temp / "theirs", "{}", 0600);
+  ASSERT_EQ(::chown((temp / "theirs").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(message_of(private_(temp / "theirs", EndpointKind::regular_file)), kBadPermissions);
+  ASSERT_EQ(::mkdir((temp / "their-dir").c_str(), 0700), 0);
+  ASSERT_EQ(::chown((temp / "their-dir").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(message_of(private_(temp / "their-dir", EndpointKind::directory)), kBadPermissions);
+}
+
 TEST(DiscoveryTest, CandidateDirectories) {
   using List = std::vector<std::string>;
   {

@@ -1,15 +1,30 @@
 #include "platform/io.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace quorvi {
+namespace {
+
+bool wait_writable(int fd) {
+  pollfd entry{fd, POLLOUT, 0};
+  for (;;) {
+    int ready = ::poll(&entry, 1, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0 && !(entry.revents & (POLLERR | POLLNVAL));
+  }
+}
+
+}  // namespace
 
 bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
+      // A descriptor handed over in non-blocking mode: wait until it takes bytes again.
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(fd)) continue;
       return false;
     }
     if (written == 0) return false;

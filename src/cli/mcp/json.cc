@@ -153,6 +153,11 @@ void write_scalar(const Json& value, std::string& out) {
     case Json::value_t::number_unsigned: write_integer(value.get<std::uint64_t>(), out); break;
     case Json::value_t::number_float: write_double(value.get<double>(), out); break;
     case Json::value_t::string: write_string(value.get_ref<const std::string&>(), out); break;
+    case Json::value_t::binary: {
+      const Json::binary_t& text = value.get_binary();
+      out.append(text.begin(), text.end());
+      break;
+    }
     default: out += "null"; break;
   }
 }
@@ -237,6 +242,11 @@ std::string write_pretty(const Json& value) {
   std::string out;
   write_pretty(value, 0, out);
   return out;
+}
+
+Json prewritten(const Json& value) {
+  std::string text = write(value);
+  return Json::binary(Json::binary_t::container_type(text.begin(), text.end()));
 }
 
 bool valid_utf8(std::string_view text) {

@@ -25,6 +25,11 @@ std::optional<Json> parse(std::string_view text);
 void write(const Json& value, std::string& out);
 std::string write(const Json& value);
 
+// A value that `write` reproduces as the compact text of `value`, held as that text (a binary
+// value, which parsing never makes). For constant answers: copying text is far cheaper than
+// copying the tree it was written from.
+Json prewritten(const Json& value);
+
 // Pretty form (help all): two spaces per level, one element or member per line.
 std::string write_pretty(const Json& value);
 

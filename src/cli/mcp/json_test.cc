@@ -129,6 +129,14 @@ TEST(JsonTest, ValidUtf8) {
   for (const auto& c : cases) EXPECT_EQ(valid_utf8(c.text), c.valid) << c.text;
 }
 
+TEST(JsonTest, PrewrittenValueWritesAsItsText) {
+  std::optional<Json> value = parse(R"({"b":[1,-2,0.5,"x\n"],"a":{"c":null,"d":true}})");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(write(prewritten(*value)), write(*value));
+  Json outer = {{"id", 1}, {"result", prewritten(*value)}};
+  EXPECT_EQ(write(outer), R"({"id":1,"result":)" + write(*value) + "}");
+}
+
 // Strings are scanned eight bytes at a time; an escape must be found wherever it falls.
 TEST(JsonTest, EscapesAtEveryPositionOfLongStrings) {
   struct Case {

@@ -91,14 +91,15 @@ Answer initialize(Json& params, const ConnectorCall&) {
 }
 
 // The catalogue is the same on every use, so it is built once and then only read: searched by
-// each tool call and copied into each tools/list answer.
+// each tool call, and written once for all tools/list answers.
 const Json& catalogue() {
   static const Json built = tools();
   return built;
 }
 
 Answer list_tools(Json&, const ConnectorCall&) {
-  return Json::object({{"tools", catalogue()}});
+  static const Json written = prewritten(catalogue());
+  return Json::object({{"tools", written}});
 }
 
 Json text_content(std::string text) {

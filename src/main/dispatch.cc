@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <string_view>
 
+#include "base/console.h"
 #include "cli/mcp/json.h"
 #include "cli/mcp/run.h"
 #include "main/opener.h"
 #include "main/url.h"
-#include "platform/io.h"
 
 namespace quorvi {
 namespace {
@@ -23,20 +23,6 @@ constexpr std::string_view kHelp =
     "Native JSON and MCP: quorvi request OPERATION JSON_OBJECT | quorvi mcp-server\n"
     "quorvi help all prints the complete connector operation schemas. Enable Desktop connector "
     "in Quorvi Settings.\n";
-
-// A message on standard error ends the run with status 1. If standard error itself cannot
-// be written there is nobody left to tell; the status still says it.
-int report(std::string_view message) {
-  std::string line(message);
-  line += '\n';
-  write_all(2, line);
-  return 1;
-}
-
-// A result that cannot reach standard output is a failure, never a success.
-int print(std::string_view output) {
-  return write_all(1, output) ? 0 : report("Could not write to standard output");
-}
 
 bool all_utf8(const std::vector<std::string>& args) {
   return std::all_of(args.begin(), args.end(),

@@ -2,31 +2,17 @@
 
 #include <string_view>
 
+#include "base/console.h"
 #include "cli/mcp/bridge.h"
 #include "cli/mcp/json.h"
 #include "cli/mcp/serve.h"
 #include "cli/mcp/tools.h"
-#include "platform/io.h"
 
 namespace quorvi::mcp {
 namespace {
 
 constexpr char kCatalogueHeader[] =
     "Native connector operations (quorvi request OPERATION JSON_OBJECT):\n";
-
-// A message on standard error ends the command with status 1. If standard error itself cannot
-// be written there is nobody left to tell; the status still says it.
-int report(std::string_view message) {
-  std::string line(message);
-  line += '\n';
-  write_all(2, line);
-  return 1;
-}
-
-// A result that cannot reach standard output is a failure, never a success.
-int print(std::string_view output) {
-  return write_all(1, output) ? 0 : report("Could not write to standard output");
-}
 
 int serve_stdio() {
   if (failed(serve(0, 1, bridge))) return report("MCP transport closed");

@@ -1,6 +1,6 @@
 # Bar chart of the benchmark: each scenario's floor (C), quorvi and the SDK peer, on a log scale.
 #   gnuplot -e "data='chart.dat'; out='chart.png'" chart.gp
-set terminal pngcairo size 1200,560 font "sans,10"
+set terminal pngcairo size 1200,560 font "sans,10" noenhanced
 set output out
 set title "quorvi against the floor of each path and an MCP server on the TypeScript SDK"
 set ylabel "microseconds per run (per request for tools/list and tools/call), log scale"

@@ -51,7 +51,7 @@ unset QUORVI_TEST_OPENER_LOG QUORVI_TEST_OPENER_STATUS QUORVI_TEST_OPENER_LAUNCH
 if ((quick)); then
   fast=(--warmup 1 --runs 3) slow=(--warmup 1 --runs 3) reps=1 lists=100 calls=1000
 else
-  fast=(--warmup 20 --runs 300) slow=(--warmup 3 --runs 30) reps=7 lists=1000 calls=10000
+  fast=(--warmup 20 --runs 300) slow=(--warmup 3 --runs 20) reps=5 lists=1000 calls=10000
 fi
 
 work=$(mktemp -d)

@@ -27,7 +27,8 @@ std::vector<std::string> child_environment(const Command& command) {
     std::string text = *entry;
     std::string name = text.substr(0, text.find('='));
     bool replaced = false;
-    for (const auto& change : command.env) replaced |= change.first == name;
+    for (const auto& change : command.env)
+      replaced |= change.first == name;
     if (!replaced) env.push_back(text);
   }
   for (const auto& [name, value] : command.env) {
@@ -38,7 +39,8 @@ std::vector<std::string> child_environment(const Command& command) {
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
   std::vector<char*> result;
-  for (auto& word : words) result.push_back(word.data());
+  for (auto& word : words)
+    result.push_back(word.data());
   result.push_back(nullptr);
   return result;
 }
@@ -51,8 +53,7 @@ void must(bool ok, const char* what) {
 
 Result run(const Command& command) {
   int in[2], out[2], err[2];
-  must(::pipe2(in, O_CLOEXEC) == 0 && ::pipe2(out, O_CLOEXEC) == 0 &&
-           ::pipe2(err, O_CLOEXEC) == 0,
+  must(::pipe2(in, O_CLOEXEC) == 0 && ::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0,
        "pipe");
   std::vector<std::string> argv_words{command.program.empty() ? quorvi_exe() : command.program};
   argv_words.insert(argv_words.end(), command.args.begin(), command.args.end());
@@ -147,9 +148,15 @@ Result run(const Command& command) {
   return result;
 }
 
-std::string quorvi_exe() { return QUORVI_TEST_EXE; }
-std::string test_opener_exe() { return QUORVI_TEST_OPENER_EXE; }
-std::string standin_app_exe() { return QUORVI_STANDIN_APP_EXE; }
+std::string quorvi_exe() {
+  return QUORVI_TEST_EXE;
+}
+std::string test_opener_exe() {
+  return QUORVI_TEST_OPENER_EXE;
+}
+std::string standin_app_exe() {
+  return QUORVI_STANDIN_APP_EXE;
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "quorvi-test-XXXXXX").string();

@@ -13,12 +13,12 @@ struct Command {
   std::vector<std::string> args;  // without the program name
   // Changes to the inherited environment: a value sets, nothing unsets.
   std::vector<std::pair<std::string, std::optional<std::string>>> env;
-  std::string input;           // written to standard input, which is then closed
-  bool close_stdin = false;    // start with standard input closed (no descriptor 0)
-  bool close_stdout = false;   // standard output is a pipe whose reader is already gone
+  std::string input;                       // written to standard input, which is then closed
+  bool close_stdin = false;                // start with standard input closed (no descriptor 0)
+  bool close_stdout = false;               // standard output is a pipe whose reader is already gone
   std::optional<std::string> stdout_path;  // send standard output to this file instead
-  int timeout_ms = 60000;      // killed after this; status then reads -1
-  std::string program;         // defaults to quorvi_exe()
+  int timeout_ms = 60000;                  // killed after this; status then reads -1
+  std::string program;                     // defaults to quorvi_exe()
 };
 
 struct Result {
@@ -31,9 +31,9 @@ struct Result {
 Result run(const Command& command);
 
 // Paths of the build's executables.
-std::string quorvi_exe();        // the test variant, whose opener is the test opener
-std::string test_opener_exe();   // records its arguments; see fixtures/test_opener.cc
-std::string standin_app_exe();   // tools/standin-app
+std::string quorvi_exe();       // the test variant, whose opener is the test opener
+std::string test_opener_exe();  // records its arguments; see fixtures/test_opener.cc
+std::string standin_app_exe();  // tools/standin-app
 
 // A fresh private directory, removed with everything in it when the holder goes.
 class TempDir {

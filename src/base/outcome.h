@@ -38,6 +38,8 @@ const T& value_of(const Outcome<T>& outcome) {
   return std::get<T>(outcome);
 }
 
-inline Message fail(std::string text) { return Message{std::move(text)}; }
+inline Message fail(std::string text) {
+  return Message{std::move(text)};
+}
 
 }  // namespace quorvi

@@ -33,16 +33,11 @@ std::string response(Service& service, const std::string& request) {
     case Fault::partial:
       // Announces 100 bytes and delivers 40 of them.
       return length_prefix(100) + R"({"result":"partial response padding.....")";
-    case Fault::zero_length:
-      return length_prefix(0);
-    case Fault::oversize:
-      return length_prefix(kMaxResponse + 1);
-    case Fault::not_json:
-      return frame("this is not JSON");
-    case Fault::invalid_utf8:
-      return frame("{\"result\":\"bad \xC3\x28 byte\"}");
-    case Fault::error_null:
-      return frame(R"({"error":null,"result":42})");
+    case Fault::zero_length: return length_prefix(0);
+    case Fault::oversize: return length_prefix(kMaxResponse + 1);
+    case Fault::not_json: return frame("this is not JSON");
+    case Fault::invalid_utf8: return frame("{\"result\":\"bad \xC3\x28 byte\"}");
+    case Fault::error_null: return frame(R"({"error":null,"result":42})");
     case Fault::trailing:
       return frame(normal_body(service, request)) + "extra bytes after the frame";
     case Fault::max_size: {
@@ -51,8 +46,7 @@ std::string response(Service& service, const std::string& request) {
       body.resize(kMaxResponse, ' ');
       return frame(body);
     }
-    default:
-      return frame(normal_body(service, request));
+    default: return frame(normal_body(service, request));
   }
 }
 

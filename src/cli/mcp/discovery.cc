@@ -47,12 +47,9 @@ bool exists(const std::string& path) {
 
 mode_t type_bits(EndpointKind kind) {
   switch (kind) {
-    case EndpointKind::directory:
-      return S_IFDIR;
-    case EndpointKind::regular_file:
-      return S_IFREG;
-    case EndpointKind::socket:
-      return S_IFSOCK;
+    case EndpointKind::directory: return S_IFDIR;
+    case EndpointKind::regular_file: return S_IFREG;
+    case EndpointKind::socket: return S_IFSOCK;
   }
   return 0;
 }

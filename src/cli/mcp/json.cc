@@ -21,9 +21,7 @@ class Builder {
   bool null() { return add(nullptr); }
   bool boolean(bool value) { return add(value); }
   // Only a literal with a minus sign arrives here, so a zero was written "-0".
-  bool number_integer(number_integer_t value) {
-    return value == 0 ? add(-0.0) : add(value);
-  }
+  bool number_integer(number_integer_t value) { return value == 0 ? add(-0.0) : add(value); }
   bool number_unsigned(number_unsigned_t value) { return add(value); }
   bool number_float(number_float_t value, const string_t&) { return add(value); }
   bool string(string_t& value) { return add(std::move(value)); }
@@ -162,7 +160,9 @@ void write_scalar(const Json& value, std::string& out) {
   }
 }
 
-void indent(size_t depth, std::string& out) { out.append(depth * 2, ' '); }
+void indent(size_t depth, std::string& out) {
+  out.append(depth * 2, ' ');
+}
 
 void write_pretty(const Json& value, size_t depth, std::string& out) {
   if (value.is_array() && !value.empty()) {

@@ -59,18 +59,36 @@ TEST(JsonTest, NumberModel) {
 
 TEST(JsonTest, RefusesWhatIsNotExactlyOneValue) {
   const char* cases[] = {
-      "", " ", "\n", "{} {}", "{}x", "[1,]", "{\"a\"}", "01", "1e400", "-1e400", "nan",
-      "\"\xff\"", "\"\xc0\x80\"", "\"\xed\xa0\x80\"", "\"\\ud800\"", "\"a\tb\"", "'a'", "[1] 2",
-      "{\"a\":1,}", "\xef\xbb\xbf{}",
+      "",
+      " ",
+      "\n",
+      "{} {}",
+      "{}x",
+      "[1,]",
+      "{\"a\"}",
+      "01",
+      "1e400",
+      "-1e400",
+      "nan",
+      "\"\xff\"",
+      "\"\xc0\x80\"",
+      "\"\xed\xa0\x80\"",
+      "\"\\ud800\"",
+      "\"a\tb\"",
+      "'a'",
+      "[1] 2",
+      "{\"a\":1,}",
+      "\xef\xbb\xbf{}",
   };
-  for (const char* text : cases) EXPECT_FALSE(parse(text)) << text;
+  for (const char* text : cases)
+    EXPECT_FALSE(parse(text)) << text;
 }
 
 // The lexer underneath stops at a NUL byte; found by fuzzing (fuzz/corpus/json/nul-after-value).
 TEST(JsonTest, RefusesNulBytesAnywhere) {
   using namespace std::string_view_literals;
-  for (std::string_view text : {"[]\0,\xcd[][/"sv, "{}\0"sv, "1\0"sv, "\0"sv, " \0[]"sv,
-                                "\"a\"\0\"b\""sv, "[1\0]"sv}) {
+  for (std::string_view text :
+       {"[]\0,\xcd[][/"sv, "{}\0"sv, "1\0"sv, "\0"sv, " \0[]"sv, "\"a\"\0\"b\""sv, "[1\0]"sv}) {
     EXPECT_FALSE(parse(text)) << testing::PrintToString(std::string(text));
   }
 }
@@ -79,7 +97,8 @@ TEST(JsonTest, NestingLimitIs127Levels) {
   EXPECT_TRUE(parse(nested(127, '[', ']')));
   EXPECT_FALSE(parse(nested(128, '[', ']')));
   std::string objects;
-  for (int i = 0; i < 126; ++i) objects += "{\"a\":";
+  for (int i = 0; i < 126; ++i)
+    objects += "{\"a\":";
   objects += "[]" + std::string(126, '}');
   EXPECT_TRUE(parse(objects));
   objects = "[" + objects + "]";
@@ -126,7 +145,8 @@ TEST(JsonTest, ValidUtf8) {
       {"\xff", false},
       {"\x80", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(valid_utf8(c.text), c.valid) << c.text;
+  for (const auto& c : cases)
+    EXPECT_EQ(valid_utf8(c.text), c.valid) << c.text;
 }
 
 TEST(JsonTest, PrewrittenValueWritesAsItsText) {

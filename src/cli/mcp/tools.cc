@@ -104,12 +104,9 @@ constexpr ToolSpec kTools[] = {
 // Bounds are unsigned integers so that they are written as 0, 1 and 200, never as doubles.
 Json schema(Shape shape) {
   switch (shape) {
-    case Shape::kString:
-      return {{"type", "string"}};
-    case Shape::kBoolean:
-      return {{"type", "boolean"}};
-    case Shape::kOffset:
-      return {{"type", "integer"}, {"minimum", std::uint64_t{0}}};
+    case Shape::kString: return {{"type", "string"}};
+    case Shape::kBoolean: return {{"type", "boolean"}};
+    case Shape::kOffset: return {{"type", "integer"}, {"minimum", std::uint64_t{0}}};
     case Shape::kPageSize:
       return {{"type", "integer"}, {"minimum", std::uint64_t{1}}, {"maximum", std::uint64_t{200}}};
   }

@@ -19,19 +19,18 @@
 extern char** environ;
 
 namespace quorvi::test {
-namespace {
 
-std::vector<std::string> child_environment(const Command& command) {
+std::vector<std::string> environment_with(const Env& changes) {
   std::vector<std::string> env;
   for (char** entry = environ; *entry; ++entry) {
     std::string text = *entry;
     std::string name = text.substr(0, text.find('='));
     bool replaced = false;
-    for (const auto& change : command.env)
+    for (const auto& change : changes)
       replaced |= change.first == name;
     if (!replaced) env.push_back(text);
   }
-  for (const auto& [name, value] : command.env) {
+  for (const auto& [name, value] : changes) {
     if (value) env.push_back(name + "=" + *value);
   }
   return env;
@@ -49,15 +48,13 @@ void must(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
-}  // namespace
-
 Result run(const Command& command) {
   int in[2], out[2], err[2];
   must(::pipe2(in, O_CLOEXEC) == 0 && ::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0,
        "pipe");
   std::vector<std::string> argv_words{command.program.empty() ? quorvi_exe() : command.program};
   argv_words.insert(argv_words.end(), command.args.begin(), command.args.end());
-  std::vector<std::string> env_words = child_environment(command);
+  std::vector<std::string> env_words = environment_with(command.env);
   auto argv = pointers(argv_words);
   auto envp = pointers(env_words);
   auto start = std::chrono::steady_clock::now();

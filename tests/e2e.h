@@ -9,10 +9,21 @@
 
 namespace quorvi::test {
 
+// Changes to the inherited environment: a value sets, nothing unsets.
+using Env = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+// The inherited environment with `changes` applied, as NAME=VALUE words for execve.
+std::vector<std::string> environment_with(const Env& changes);
+
+// The words as a null-terminated argv or envp; valid while `words` lives unchanged.
+std::vector<char*> pointers(std::vector<std::string>& words);
+
+// Throws with the errno text when a system call of the harness failed.
+void must(bool ok, const char* what);
+
 struct Command {
-  std::vector<std::string> args;  // without the program name
-  // Changes to the inherited environment: a value sets, nothing unsets.
-  std::vector<std::pair<std::string, std::optional<std::string>>> env;
+  std::vector<std::string> args;           // without the program name
+  Env env;                                 // changes to the inherited environment
   std::string input;                       // written to standard input, which is then closed
   bool close_stdin = false;                // start with standard input closed (no descriptor 0)
   bool close_stdout = false;               // standard output is a pipe whose reader is already gone

@@ -18,8 +18,6 @@
 
 #include "e2e.h"
 
-extern char** environ;
-
 namespace quorvi::test {
 namespace {
 
@@ -28,34 +26,6 @@ using Clock = std::chrono::steady_clock;
 int left_ms(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return std::max(0, static_cast<int>(left.count()));
-}
-
-void must(bool ok, const char* what) {
-  if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
-}
-
-std::vector<std::string> environment(const Env& changes) {
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry; ++entry) {
-    std::string text = *entry;
-    std::string name = text.substr(0, text.find('='));
-    bool changed = false;
-    for (const auto& change : changes)
-      changed |= change.first == name;
-    if (!changed) env.push_back(text);
-  }
-  for (const auto& [name, value] : changes) {
-    if (value) env.push_back(name + "=" + *value);
-  }
-  return env;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& words) {
-  std::vector<char*> result;
-  for (auto& word : words)
-    result.push_back(word.data());
-  result.push_back(nullptr);
-  return result;
 }
 
 }  // namespace
@@ -80,7 +50,7 @@ Child::Child(std::vector<std::string> args, const Env& env, const std::string& s
   must(::pipe2(in, O_CLOEXEC) == 0 && ::pipe2(out, O_CLOEXEC) == 0, "pipe");
   std::vector<std::string> words{quorvi_exe()};
   words.insert(words.end(), args.begin(), args.end());
-  std::vector<std::string> env_words = environment(env);
+  std::vector<std::string> env_words = environment_with(env);
   auto argv = pointers(words);
   auto envp = pointers(env_words);
   int err = ::open(stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);

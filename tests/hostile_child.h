@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-namespace quorvi::test {
+#include "e2e.h"
 
-using Env = std::vector<std::pair<std::string, std::optional<std::string>>>;
+namespace quorvi::test {
 
 // `changes` on top of an environment with every variable that steers quorvi unset.
 Env clean_env(const Env& changes);

@@ -113,25 +113,25 @@ Json schema(Shape shape) {
   return nullptr;
 }
 
-bool requires_id(const ToolSpec& spec) {
-  for (std::string_view name : spec.required) {
+bool requires_id(const ToolSpec& row) {
+  for (std::string_view name : row.required) {
     if (name == "id") return true;
   }
   return false;
 }
 
-Json tool(const ToolSpec& spec, const Json& string_schema) {
+Json tool(const ToolSpec& row, const Json& string_schema) {
   Json properties = Json::object();
-  for (const Property& property : spec.properties) {
+  for (const Property& property : row.properties) {
     if (property.name.empty()) break;
     properties[std::string(property.name)] = schema(property.shape);
   }
-  if (requires_id(spec)) properties["id"] = string_schema;
+  if (requires_id(row)) properties["id"] = string_schema;
   // Every changing operation takes an optional revision, except create: a new note has none.
-  if (!spec.read_only && spec.operation != "create") properties["revision"] = string_schema;
+  if (!row.read_only && row.operation != "create") properties["revision"] = string_schema;
 
   Json required = Json::array();
-  for (std::string_view name : spec.required) {
+  for (std::string_view name : row.required) {
     if (name.empty()) break;
     required.emplace_back(std::string(name));
   }
@@ -143,13 +143,13 @@ Json tool(const ToolSpec& spec, const Json& string_schema) {
   input_schema["additionalProperties"] = false;
 
   Json annotations = Json::object();
-  annotations["readOnlyHint"] = spec.read_only;
-  annotations["destructiveHint"] = !spec.read_only;
+  annotations["readOnlyHint"] = row.read_only;
+  annotations["destructiveHint"] = !row.read_only;
   annotations["openWorldHint"] = false;
 
   Json result = Json::object();
-  result["name"] = std::string(kToolPrefix) + std::string(spec.operation);
-  result["description"] = std::string(spec.description);
+  result["name"] = std::string(kToolPrefix) + std::string(row.operation);
+  result["description"] = std::string(row.description);
   result["inputSchema"] = std::move(input_schema);
   result["annotations"] = std::move(annotations);
   return result;
@@ -160,8 +160,8 @@ Json tool(const ToolSpec& spec, const Json& string_schema) {
 Json tools() {
   const Json string_schema = schema(Shape::kString);
   Json catalogue = Json::array();
-  for (const ToolSpec& spec : kTools)
-    catalogue.push_back(tool(spec, string_schema));
+  for (const ToolSpec& row : kTools)
+    catalogue.push_back(tool(row, string_schema));
   return catalogue;
 }
 

@@ -342,6 +342,10 @@ TEST(SessionTest, StatelessRevision) {
       {"resultType", "complete"},
       {"supportedVersions", {"2026-07-28", "2025-11-25", "2025-06-18", "2025-03-26", "2024-11-05"}},
       {"ttlMs", 86400000}};
+  const std::string listed = result({{"cacheScope", "public"},
+                                     {"resultType", "complete"},
+                                     {"tools", tools()},
+                                     {"ttlMs", 86400000}});
   const std::string call = kMeta + R"(,"name":"quorvi_read","arguments":)";
   const std::string bad_meta = error(-32602, "Invalid request _meta");
   const std::string not_found = error(-32601, "Method not found");
@@ -351,10 +355,7 @@ TEST(SessionTest, StatelessRevision) {
   const std::pair<std::string, std::string> rows[] = {
       {R"({"jsonrpc":"2.0","id":1,"method":"server/discover"})", result(discovered)},
       {modern("server/discover"), result(discovered)},
-      {modern("tools/list"), result({{"cacheScope", "public"},
-                                     {"resultType", "complete"},
-                                     {"tools", tools()},
-                                     {"ttlMs", 86400000}})},
+      {modern("tools/list"), listed},
       {modern("tools/call", call + R"({"id":"n1"})"),
        R"({"id":1,"jsonrpc":"2.0","result":{"content":[{"text":"{\"result\":{\"id\":\"n1\"}}",)"
        R"("type":"text"}],"isError":false,"resultType":"complete",)"
@@ -386,10 +387,7 @@ TEST(SessionTest, StatelessRevision) {
                            {"instructions", discovered["instructions"]},
                            {"protocolVersion", "2025-06-18"},
                            {"serverInfo", {{"name", "Quorvi"}, {"version", "0.11.0"}}}})},
-      {modern("tools/list", kMeta), result({{"cacheScope", "public"},
-                                            {"resultType", "complete"},
-                                            {"tools", tools()},
-                                            {"ttlMs", 86400000}})},
+      {modern("tools/list"), listed},
       {modern("tools/list", R"("cursor":"x")"), error(-32002, "Initialize the MCP session first")},
   };
   Session session;

@@ -44,6 +44,17 @@ slower("`quorvi request search '{}'`", "request", 1.5);
 slower("10,000 pipelined `ping`", "ping", 3);
 faster(`${Number(lists).toLocaleString("en-US")} \`tools/list\``, "list", Number(lists), 10);
 faster(`${Number(calls).toLocaleString("en-US")} \`tools/call quorvi_read\``, "call", Number(calls), 3);
+if (fs.existsSync(path.join(results, "call-modern.json"))) {
+  // A call of the stateless revision may cost more than one of the session by no more than its
+  // extra bytes: processor time per call, against the bytes of request and answer.
+  const modern = driven("call-modern"), legacy = driven("call-quorvi");
+  if (modern.errors.some((errors) => errors > 0)) throw new Error("call-modern: answers carried errors");
+  const [legacyBytes, modernBytes] = fs.readFileSync(path.join(results, "call-bytes"), "utf8").trim().split(" ").map(Number);
+  const [ours, base] = [modern, legacy].map((run) => median(run.cpu_us) / Number(calls));
+  const ratio = ours / base, goal = modernBytes / legacyBytes;
+  rows.push(["`tools/call quorvi_read`, 2026-07-28 against 2025-11-25, processor time", time(ours), time(base),
+    `${ratio.toFixed(2)}x`, `<= ${goal.toFixed(2)}x (bytes ${modernBytes}/${legacyBytes})`, ratio <= goal]);
+}
 for (const [label, name] of [["`quorvi_attach`, 1 MiB line", "attach"], ["`quorvi_read_attachment`, 8 MiB frame", "read_attachment"]]) {
   slower(label, name, 10);
   const peak = rss(name);

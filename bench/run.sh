@@ -102,6 +102,9 @@ lines() { # COUNT FORMAT
 lines 10000 '{"jsonrpc":"2.0","id":%d,"method":"ping"}' >"$work/ping.jsonl"
 lines "$lists" '{"jsonrpc":"2.0","id":%d,"method":"tools/list"}' >"$work/list.jsonl"
 lines "$calls" '{"jsonrpc":"2.0","id":%d,"method":"tools/call","params":{"name":"quorvi_read","arguments":{"id":"note-1"}}}' >"$work/call.jsonl"
+# The same call in the stateless revision, with the `_meta` a client of that revision sends.
+meta='"_meta":{"io.modelcontextprotocol/clientCapabilities":{},"io.modelcontextprotocol/clientInfo":{"name":"bench","version":"1"},"io.modelcontextprotocol/protocolVersion":"2026-07-28"}'
+lines "$calls" '{"jsonrpc":"2.0","id":%d,"method":"tools/call","params":{"name":"quorvi_read","arguments":{"id":"note-1"},'"$meta"'}}' >"$work/call-modern.jsonl"
 { echo "$init"; echo "$ready"; cat "$work/attach-line.jsonl"; } >"$work/attach.jsonl"
 {
   echo "$init"
@@ -119,9 +122,22 @@ answer=$(QUORVI_BRIDGE_DIR=$big "$quorvi" mcp-server <"$work/read-attachment.jso
 check "read_attachment" '"isError":false' "$answer"
 ((${#answer} > 1900000)) || { echo "bench: read_attachment answer too small" >&2; exit 1; }
 check "request" '"total":1' "$(QUORVI_BRIDGE_DIR=$app "$quorvi" request search '{}')"
+# One call in a revision, request and answer. Their sizes set the goal of the stateless row,
+# which an older tree that does not serve that revision skips.
+exchange() { # WORKLOAD
+  head -n 1 "$1"
+  { echo "$init"; echo "$ready"; head -n 1 "$1"; } | QUORVI_BRIDGE_DIR=$app "$quorvi" mcp-server |
+    tail -n 1
+}
+modern=0
+grep -q '"isError":false,"resultType":"complete"' <<<"$(exchange "$work/call-modern.jsonl")" && modern=1
 
 results=$work/results
 mkdir -p "$results"
+if ((modern)); then
+  echo "$(exchange "$work/call.jsonl" | wc -c) $(exchange "$work/call-modern.jsonl" | wc -c)" \
+    >"$results/call-bytes"
+fi
 timeit() { # NAME HYPERFINE-OPTIONS... -- COMMANDS...
   local name=$1
   shift
@@ -161,6 +177,7 @@ drive list-quorvi "$work/list.jsonl" "$lists" "$quorvi" mcp-server
 drive list-peer "$work/list.jsonl" "$lists" "$node" "${peer[@]}"
 drive call-quorvi "$work/call.jsonl" "$calls" "$quorvi" mcp-server
 drive call-peer "$work/call.jsonl" "$calls" "$node" "${peer[@]}"
+if ((modern)); then drive call-modern "$work/call-modern.jsonl" "$calls" "$quorvi" mcp-server; fi
 
 machine="$(uname -srm); $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
 status=0

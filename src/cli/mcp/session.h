@@ -1,4 +1,6 @@
-// The MCP message handler: JSON-RPC envelope, handshake state, methods.
+// The MCP message handler: JSON-RPC envelope, handshake state, methods. Requests of the
+// stateless revision, which name their version in `params._meta`, are served beside the session
+// without touching its state.
 #pragma once
 
 #include <cstdint>

@@ -39,8 +39,8 @@ int publish(const std::string& dir, int backlog) {
   return fd;
 }
 
-// A connector in a child process that listens as `uid` and answers every request with `body`
-// (the request it last saw is left in DIR/seen), until it is killed.
+// A connector in a child process that listens as `uid` and answers every request with `body`,
+// until it is killed.
 pid_t serve(const std::string& dir, const std::string& body, uid_t uid = 0) {
   int ready[2];
   must(::pipe(ready) == 0, "pipe");
@@ -56,9 +56,18 @@ pid_t serve(const std::string& dir, const std::string& body, uid_t uid = 0) {
     answer += body;
     for (;;) {
       int connection = ::accept(listener, nullptr, nullptr);
-      char request[4096];
-      ssize_t got = ::recv(connection, request, sizeof request, 0);
-      if (got > 0) ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+      std::string request;
+      char chunk[4096];
+      ssize_t got;
+      while ((got = ::recv(connection, chunk, sizeof chunk, 0)) > 0) {
+        request.append(chunk, static_cast<size_t>(got));
+        auto byte = [&](size_t i) { return size_t{static_cast<unsigned char>(request[i])}; };
+        if (request.size() >= 4 &&
+            request.size() >= 4 + (byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3))) {
+          ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+          break;
+        }
+      }
       ::close(connection);
     }
   }

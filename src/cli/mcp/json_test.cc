@@ -189,7 +189,7 @@ namespace {
 TEST(JsonTest, ParseMembersWritesWhatTheTreeWrites) {
   const std::string cases[] = {
       R"({"result":[{},[],{"b":1,"a":[true,null,-0,1e1,"x\u00e9\n"]},[[{}]]],"other":[1]})",
-      R"({"result":{"b":{"y":1,"x":2,"y":3},"a":0,"b":{"z":[]},"\n":1,"\u007f":2,"A":3}})",
+      R"({"result":{"b":{"y":1,"x":2,"y":3},"a":0,"b":{"z":[]},"\n":1,"\u007f":2,"\u00e9":3,"z":4}})",
       R"({"result":{"a":1,"a":2,"a":{}}})",
       R"({"result":1,"result":{"k":"v"},"error":null})",
       R"({"error":["x"],"result":"s","skip":{"a":[1,2]}})",

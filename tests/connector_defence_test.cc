@@ -20,6 +20,14 @@ namespace quorvi::test {
 namespace {
 
 constexpr char kBadPermissions[] = "Connector endpoint permissions are invalid\n";
+// An MCP session that calls the tags tool as its request 2.
+constexpr char kToolCall[] =
+    R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18","capabilities":{},"clientInfo":{"name":"t","version":"1"}}})"
+    "\n"
+    R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
+    "\n"
+    R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"quorvi_tags","arguments":{}}})"
+    "\n";
 constexpr char kResponseMemory[] =
     "Not enough memory for the connector response; check the note before retrying changes";
 
@@ -157,14 +165,7 @@ TEST(ConnectorDefence, LaunchedAppGetsNoStandardInput) {
              {"QUORVI_TEST_OPENER_LOG", "/dev/stdin"},
              {"QUORVI_TEST_OPENER_LAUNCH", standin_app_exe() + " '" + dir + "'"},
              {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}};
-  std::string input =
-      R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18","capabilities":{},"clientInfo":{"name":"t","version":"1"}}})"
-      "\n"
-      R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
-      "\n"
-      R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"quorvi_tags","arguments":{}}})"
-      "\n";
-  Result result = quorvi({"mcp-server"}, env, input);
+  Result result = quorvi({"mcp-server"}, env, kToolCall);
   if (std::filesystem::exists(home / "pid")) ::kill(std::stoi(read_file(home / "pid")), SIGTERM);
   EXPECT_EQ(result.out.find("Parse error"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find(R"("isError":false)"), std::string::npos) << result.out;
@@ -185,16 +186,9 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
   Env env = {{"QUORVI_BRIDGE_DIR", temp.path()}};
   Result fits = request(env, "ulimit -v 120000");
   Result short_of_memory = request(env, "ulimit -v 30000");
-  std::string mcp_input =
-      R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18","capabilities":{},"clientInfo":{"name":"t","version":"1"}}})"
-      "\n"
-      R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
-      "\n"
-      R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"quorvi_tags","arguments":{}}})"
-      "\n"
-      R"({"jsonrpc":"2.0","id":3,"method":"ping"})"
-      "\n";
-  Result session = quorvi({"mcp-server"}, env, mcp_input, "ulimit -v 30000");
+  Result session = quorvi({"mcp-server"}, env,
+                          std::string(kToolCall) + R"({"jsonrpc":"2.0","id":3,"method":"ping"})",
+                          "ulimit -v 30000");
   stop(app);
   EXPECT_EQ(fits.status, 0) << fits.err;
   EXPECT_EQ(fits.out, result + "\n");

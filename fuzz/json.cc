@@ -2,6 +2,7 @@
 // the same value.
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +15,18 @@ using quorvi::mcp::Json;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   std::optional<Json> value = quorvi::mcp::parse(text);
+  // The lean parse refuses what parse refuses, and writes what it keeps as the tree does.
+  std::optional<Json> lean = quorvi::mcp::parse_members(text, {"error", "result"});
+  FUZZ_CHECK(lean.has_value() == value.has_value());
   if (!value) return 0;
+  Json kept = *value;
+  if (kept.is_object()) {
+    for (auto member = kept.begin(); member != kept.end();) {
+      bool wanted = member.key() == "error" || member.key() == "result";
+      member = wanted ? std::next(member) : kept.erase(member);
+    }
+  }
+  FUZZ_CHECK(quorvi::mcp::write(*lean) == quorvi::mcp::write(kept));
   // Parsing only accepts UTF-8, so the input must have been UTF-8.
   FUZZ_CHECK(quorvi::mcp::valid_utf8(text));
 

@@ -1,5 +1,7 @@
 // Process entry: the broken-pipe signal is ignored so that a closed reader makes a write fail
-// with an error instead of ending the process.
+// with an error instead of ending the process. The child-ended signal gets its default action
+// back: ignored, as a parent may leave it, children are reaped at once and waiting for one
+// fails, so a URL handed over would be reported as not opened.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -28,6 +30,7 @@ void hold_closed_standard_descriptors() {
 
 int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGCHLD, SIG_DFL);
   hold_closed_standard_descriptors();
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   return quorvi::dispatch(args);

@@ -46,7 +46,9 @@ bool default_broken_pipe(SpawnAttributes& attributes) {
 bool redirect(SpawnActions& actions, ChildOutput output) {
   if (!actions.ready) return false;
   if (output == ChildOutput::inherit) return true;
-  return ::posix_spawn_file_actions_addopen(&actions.value, 1, "/dev/null", O_WRONLY, 0) == 0 &&
+  // Standard input too: in mcp-server it is the MCP client's stream, which no child may read.
+  return ::posix_spawn_file_actions_addopen(&actions.value, 0, "/dev/null", O_RDONLY, 0) == 0 &&
+         ::posix_spawn_file_actions_addopen(&actions.value, 1, "/dev/null", O_WRONLY, 0) == 0 &&
          ::posix_spawn_file_actions_adddup2(&actions.value, 1, 2) == 0;
 }
 

@@ -9,8 +9,8 @@ namespace quorvi {
 
 enum class ChildOutput { inherit, null_device };
 
-// Runs `path` (no search) with `args` (argv[1..]), inheriting standard input, environment and
-// working directory; standard output and error are inherited or sent to the null device. The
+// Runs `path` (no search) with `args` (argv[1..]), inheriting environment and working
+// directory; the standard descriptors are inherited, or all three are the null device. The
 // child starts with the default broken-pipe action. Waits for it, retrying EINTR.
 // Returns the exit status when the child exited normally; nothing when it could not be started
 // or ended by a signal.

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include "platform/socket.h"
 
@@ -26,6 +27,15 @@ Fd unix_stream_socket() {
 // SO_NOSIGPIPE on the socket already keeps a closed peer from raising the signal.
 ssize_t send_no_sigpipe(int fd, const void* data, size_t size) {
   return ::send(fd, data, size, 0);
+}
+
+// getpeereid(2) gives the effective ids the peer had when it called listen() (for the accepting
+// side, connect()).
+std::optional<uid_t> peer_uid(int fd) {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  if (::getpeereid(fd, &uid, &gid) != 0) return std::nullopt;
+  return uid;
 }
 
 }  // namespace quorvi

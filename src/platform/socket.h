@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/fd.h"
@@ -18,5 +19,9 @@ Fd unix_stream_socket();
 
 // send(2) without SIGPIPE: SO_NOSIGPIPE on macOS covers it; Linux needs MSG_NOSIGNAL.
 ssize_t send_no_sigpipe(int fd, const void* data, size_t size);
+
+// The effective user id of the process at the other end of a connected socket (the one that
+// called listen()), as the kernel recorded it; nothing when it cannot be read.
+std::optional<uid_t> peer_uid(int fd);
 
 }  // namespace quorvi

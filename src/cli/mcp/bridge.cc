@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <cstdint>
+#include <new>
 
 #include "cli/mcp/discovery.h"
 #include "cli/mcp/scope.h"
@@ -23,6 +24,7 @@ constexpr long kAttemptGapNanoseconds = 100'000'000;
 
 constexpr char kSendFailed[] = "Connector request failed; check the note before retrying changes";
 constexpr char kNoResponse[] = "Connector response failed; check the note before retrying changes";
+constexpr char kRequestMemory[] = "Not enough memory for the connector request";
 
 // Drops the last path component and the separators before it; false when there is none.
 bool go_up(std::string& path) {
@@ -133,6 +135,26 @@ Outcome<std::string> receive_frame(int fd) {
   return body;
 }
 
+ConnectorResult exchange(std::string_view operation, Json arguments, bool& sent) {
+  // Read before connecting: a scope that cannot be honoured is refused at once, with no app
+  // launched and no wait.
+  Outcome<Json> tags = scope();
+  if (failed(tags)) return fail(message_of(tags));
+  Outcome<Connection> connection = connect_or_launch();
+  if (failed(connection)) return fail(message_of(connection));
+  // Owns the connection from here on, so every path below closes it.
+  Fd socket = std::move(value_of(connection).socket);
+
+  Outcome<std::string> body = request_body(operation, std::move(arguments),
+                                           value_of(connection).token, std::move(value_of(tags)));
+  if (failed(body)) return fail(message_of(body));
+  sent = true;
+  if (!send_frame(socket.get(), value_of(body))) return fail(kSendFailed);
+  Outcome<std::string> response = receive_frame(socket.get());
+  if (failed(response)) return fail(message_of(response));
+  return response_outcome(value_of(response));
+}
+
 }  // namespace
 
 std::string app_bundle_path(const std::optional<std::string>& executable) {
@@ -145,7 +167,9 @@ std::string app_bundle_path(const std::optional<std::string>& executable) {
 }
 
 ConnectorResult response_outcome(std::string_view body) {
-  std::optional<Json> value = parse(body);
+  // Of an answer of up to 8 MiB only these members matter, and a tree of its many small values
+  // would take tens of times its size.
+  std::optional<Json> value = parse_members(body, {"error", "result"});
   if (!value) return fail("Invalid connector response");
   if (!value->is_object()) return Json(nullptr);
   auto error = value->find("error");
@@ -156,20 +180,14 @@ ConnectorResult response_outcome(std::string_view body) {
 }
 
 ConnectorResult bridge(std::string_view operation, Json arguments) {
-  Outcome<Connection> connection = connect_or_launch();
-  if (failed(connection)) return fail(message_of(connection));
-  // Owns the connection from here on, so every path below closes it.
-  Fd socket = std::move(value_of(connection).socket);
-
-  Outcome<Json> tags = scope();
-  if (failed(tags)) return fail(message_of(tags));
-  Outcome<std::string> body = request_body(operation, std::move(arguments),
-                                           value_of(connection).token, std::move(value_of(tags)));
-  if (failed(body)) return fail(message_of(body));
-  if (!send_frame(socket.get(), value_of(body))) return fail(kSendFailed);
-  Outcome<std::string> response = receive_frame(socket.get());
-  if (failed(response)) return fail(message_of(response));
-  return response_outcome(value_of(response));
+  bool sent = false;
+  try {
+    return exchange(operation, std::move(arguments), sent);
+  } catch (const std::bad_alloc&) {
+    // Everything built for the call is released by now. Once the request may have left, the
+    // app may have carried it out.
+    return fail(sent ? kResponseMemory : kRequestMemory);
+  }
 }
 
 }  // namespace quorvi::mcp

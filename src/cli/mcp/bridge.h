@@ -15,16 +15,23 @@ namespace quorvi::mcp {
 inline constexpr size_t kMaxRequestBody = 1u << 20;   // 1 MiB
 inline constexpr size_t kMaxResponseBody = 8u << 20;  // 8 MiB
 
+// An allocation failure once the request may have been sent: the operation may have been
+// carried out.
+inline constexpr char kResponseMemory[] =
+    "Not enough memory for the connector response; check the note before retrying changes";
+
 // The app's "result" value, or one message for the user.
 using ConnectorResult = Outcome<Json>;
 
 // How the MCP session reaches the connector; `bridge` in the program, a stub in tests.
 using ConnectorCall = std::function<ConnectorResult(std::string_view operation, Json arguments)>;
 
+// Never throws: running out of memory is one more message.
 ConnectorResult bridge(std::string_view operation, Json arguments);
 
 // The outcome carried by a response body: its "error" string as the message, else a copy of
-// "result" (null when absent or when the body is not an object). Not JSON: "Invalid connector
+// "result" (null when absent or when the body is not an object); arrays and objects in it are
+// held prewritten. Not JSON: "Invalid connector
 // response".
 ConnectorResult response_outcome(std::string_view body);
 

@@ -110,21 +110,37 @@ bool set_timeout(int fd, int option, time_t seconds) {
   return ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) == 0;
 }
 
+// connect() retried when a signal cuts short its wait (possible once a deadline is set); should
+// the interrupted attempt have completed meanwhile, the retry finds the socket connected.
+bool connect_to(int fd, const struct sockaddr_un& address) {
+  bool interrupted = false;
+  while (::connect(fd, reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
+    if (interrupted && errno == EISCONN) return true;
+    if (errno != EINTR) return false;
+    interrupted = true;
+  }
+  return true;
+}
+
 Outcome<Fd> connect_socket(const std::string& path) {
   if (path.size() > max_socket_path()) return fail(kConnectorOff);
   Fd socket = unix_stream_socket();
   if (!socket.valid()) return fail(kConnectorOff);
+  // The send deadline also bounds the connect, which waits while the connector's queue of
+  // pending connections is full. A failure to set it is reported only after the connect, in
+  // the order of the checks.
+  bool send_deadline = set_timeout(socket.get(), SO_SNDTIMEO, kSendSeconds);
   struct sockaddr_un address {};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.data(), path.size());
-  if (::connect(socket.get(), reinterpret_cast<const struct sockaddr*>(&address), sizeof address) !=
-      0) {
-    return fail(kConnectorOff);
-  }
-  if (!set_timeout(socket.get(), SO_RCVTIMEO, kReceiveSeconds) ||
-      !set_timeout(socket.get(), SO_SNDTIMEO, kSendSeconds)) {
+  if (!connect_to(socket.get(), address)) return fail(kConnectorOff);
+  if (!set_timeout(socket.get(), SO_RCVTIMEO, kReceiveSeconds) || !send_deadline) {
     return fail(kNoDeadline);
   }
+  // The checks above were made by path, and any directory on that path may have changed since;
+  // only the process that listens shows who really answers.
+  std::optional<uid_t> peer = peer_uid(socket.get());
+  if (!peer || *peer != ::geteuid()) return fail(kBadPermissions);
   return socket;
 }
 
@@ -155,7 +171,15 @@ Outcome<Connection> connect_through(const std::string& directory) {
 
 Outcome<std::vector<std::string>> directories() {
   if (const char* fixed = ::getenv("QUORVI_BRIDGE_DIR")) {
-    return std::vector<std::string>{fixed};
+    // With a trailing separator, lstat would follow a symlink in the last component.
+    std::string directory = fixed;
+    size_t end = directory.find_last_not_of('/');
+    if (end != std::string::npos) {
+      directory.resize(end + 1);
+    } else if (!directory.empty()) {
+      directory = "/";
+    }
+    return std::vector<std::string>{directory};
   }
   const char* home = ::getenv("HOME");
   if (home == nullptr) return fail("Home directory unavailable");

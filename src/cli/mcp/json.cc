@@ -1,15 +1,24 @@
 #include "cli/mcp/json.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
 namespace quorvi::mcp {
 namespace {
 
+void write_string(std::string_view text, std::string& out);
+void write_scalar(const Json& value, std::string& out);
+
 // Builds the value from nlohmann's SAX events so that the depth limit stops the parse before a
 // deeper level exists, and so that "-0" can become a double.
+//
+// In the lean form only the root is a tree: every array or object below it is written straight
+// into compact text and held prewritten, so that a body of many small values costs about its
+// own size rather than a node each; and of a root object only the wanted members are kept.
 class Builder {
  public:
   using number_integer_t = Json::number_integer_t;
@@ -17,6 +26,9 @@ class Builder {
   using number_float_t = Json::number_float_t;
   using string_t = Json::string_t;
   using binary_t = Json::binary_t;
+
+  Builder() = default;
+  explicit Builder(std::span<const std::string_view> wanted) : lean_(true), wanted_(wanted) {}
 
   bool null() { return add(nullptr); }
   bool boolean(bool value) { return add(value); }
@@ -26,13 +38,14 @@ class Builder {
   bool number_float(number_float_t value, const string_t&) { return add(value); }
   bool string(string_t& value) { return add(std::move(value)); }
   bool binary(binary_t&) { return false; }
-  bool start_object(std::size_t) { return open(Json::object()); }
+  bool start_object(std::size_t) { return open(true); }
   bool key(string_t& name) {
+    if (!frames_.empty()) return text_key(name);
     key_ = std::move(name);
     return true;
   }
   bool end_object() { return close(); }
-  bool start_array(std::size_t) { return open(Json::array()); }
+  bool start_array(std::size_t) { return open(false); }
   bool end_array() { return close(); }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
     return false;
@@ -41,6 +54,23 @@ class Builder {
   Json take() { return std::move(root_); }
 
  private:
+  // An array or object being written as text; its members are kept in `members_` from
+  // `first_member` on, and its text in `text_` from `begin` on.
+  struct Frame {
+    bool object;
+    size_t begin;
+    size_t first_member;
+    bool empty = true;
+  };
+  // One member of an open object: its raw name in `names_` and its text `"name":value` in
+  // `text_`.
+  struct Member {
+    size_t name_begin;
+    size_t name_size;
+    size_t text_begin;
+    size_t text_end = 0;
+  };
+
   template <class V>
   Json* place(V&& value) {
     if (open_.empty()) {
@@ -58,26 +88,119 @@ class Builder {
     return &slot;
   }
 
+  // A value below the root of a lean parse that no one wants is checked but not kept.
+  bool dropped() const {
+    return lean_ && open_.size() == 1 &&
+           std::find(wanted_.begin(), wanted_.end(), key_) == wanted_.end();
+  }
+
   template <class V>
   bool add(V&& value) {
-    place(std::forward<V>(value));
+    if (!frames_.empty()) {
+      begin_text_value();
+      write_scalar(Json(std::forward<V>(value)), text_);
+    } else if (!dropped()) {
+      place(std::forward<V>(value));
+    }
     return true;
   }
 
-  bool open(Json container) {
-    if (open_.size() >= kMaxJsonDepth) return false;
-    open_.push_back(place(std::move(container)));
+  bool open(bool object) {
+    if (open_.size() + frames_.size() >= kMaxJsonDepth) return false;
+    if (lean_ && (!frames_.empty() || !open_.empty() || !object)) {
+      if (!frames_.empty()) begin_text_value();
+      frames_.push_back({object, text_.size(), members_.size()});
+      text_ += object ? '{' : '[';
+      return true;
+    }
+    open_.push_back(place(object ? Json::object() : Json::array()));
     return true;
   }
 
   bool close() {
-    open_.pop_back();
+    if (frames_.empty()) {
+      open_.pop_back();
+      return true;
+    }
+    if (frames_.back().object) {
+      close_text_object();
+    } else {
+      text_ += ']';
+    }
+    frames_.pop_back();
+    if (frames_.empty()) {
+      if (!dropped()) {
+        place(Json::binary(Json::binary_t::container_type(text_.begin(), text_.end())));
+      }
+      text_ = std::string();
+    }
     return true;
   }
 
+  void begin_text_value() {
+    Frame& frame = frames_.back();
+    if (frame.object) return;  // the member's name came first
+    if (!frame.empty) text_ += ',';
+    frame.empty = false;
+  }
+
+  bool text_key(const string_t& name) {
+    Frame& frame = frames_.back();
+    if (!frame.empty) {
+      members_.back().text_end = text_.size();
+      text_ += ',';
+    }
+    frame.empty = false;
+    members_.push_back({names_.size(), name.size(), text_.size()});
+    names_ += name;
+    write_string(name, text_);
+    text_ += ':';
+    return true;
+  }
+
+  std::string_view name_of(const Member& member) const {
+    return std::string_view(names_).substr(member.name_begin, member.name_size);
+  }
+
+  // Members were written in the order they came; the tree's order is ascending names, the last
+  // of equal names winning. Text that already is in that order stays where it is.
+  void close_text_object() {
+    const Frame& frame = frames_.back();
+    auto first = members_.begin() + static_cast<std::ptrdiff_t>(frame.first_member);
+    if (first != members_.end()) {
+      members_.back().text_end = text_.size();
+      bool ordered =
+          std::adjacent_find(first, members_.end(), [&](const Member& a, const Member& b) {
+            return name_of(a) >= name_of(b);
+          }) == members_.end();
+      if (!ordered) {
+        std::stable_sort(first, members_.end(),
+                         [&](const Member& a, const Member& b) { return name_of(a) < name_of(b); });
+        std::string sorted = "{";
+        for (auto member = first; member != members_.end(); ++member) {
+          auto next = member + 1;
+          if (next != members_.end() && name_of(*next) == name_of(*member)) continue;
+          if (sorted.size() > 1) sorted += ',';
+          sorted.append(text_, member->text_begin, member->text_end - member->text_begin);
+        }
+        text_.resize(frame.begin);
+        text_ += sorted;
+      }
+      names_.resize(first->name_begin);
+      members_.erase(first, members_.end());
+    }
+    text_ += '}';
+  }
+
+  bool lean_ = false;
+  std::span<const std::string_view> wanted_;
   Json root_;
   std::vector<Json*> open_;
   std::string key_;
+  std::string text_;
+  std::vector<Frame> frames_;
+  std::vector<Member> members_;
+  std::string names_;
 };
 
 // True when one of the eight bytes of `word` needs an escape: below 0x20, a quotation mark or
@@ -192,17 +315,27 @@ void write_pretty(const Json& value, size_t depth, std::string& out) {
   }
 }
 
-}  // namespace
-
-std::optional<Json> parse(std::string_view text) {
+std::optional<Json> parse_with(std::string_view text, Builder& builder) {
   // nlohmann skips a leading byte-order mark; here only JSON white space may precede a value.
   if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
   // nlohmann's lexer takes a NUL byte for the end of input, which would accept "[]\0junk".
   // No NUL may stand anywhere in JSON text, so any one refuses it.
   if (text.find('\0') != std::string_view::npos) return std::nullopt;
-  Builder builder;
   if (!Json::sax_parse(text.begin(), text.end(), &builder)) return std::nullopt;
   return builder.take();
+}
+
+}  // namespace
+
+std::optional<Json> parse(std::string_view text) {
+  Builder builder;
+  return parse_with(text, builder);
+}
+
+std::optional<Json> parse_members(std::string_view text,
+                                  std::initializer_list<std::string_view> wanted) {
+  Builder builder(std::span<const std::string_view>(wanted.begin(), wanted.size()));
+  return parse_with(text, builder);
 }
 
 void write(const Json& value, std::string& out) {

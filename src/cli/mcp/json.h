@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,13 +21,21 @@ inline constexpr size_t kMaxJsonDepth = 127;
 // "-0" becomes the double -0.0; other integers are int64 (negative) or uint64.
 std::optional<Json> parse(std::string_view text);
 
+// Like parse, for a large value of which only some members of the root object are wanted: a
+// root object keeps only the members named in `wanted`, those that are arrays or objects held
+// prewritten (see below), and a root array is held prewritten whole. The value then takes
+// about the size of its text however many small values it holds.
+std::optional<Json> parse_members(std::string_view text,
+                                  std::initializer_list<std::string_view> wanted);
+
 // Compact form, appended to `out`: no white space; doubles in the shortest form that reads
 // back the same, with ".0" kept on integral values.
 void write(const Json& value, std::string& out);
 std::string write(const Json& value);
 
 // A value that `write` reproduces as the compact text of `value`, held as that text (a binary
-// value, which parsing never makes). For constant answers: copying text is far cheaper than
+// value, which no text can make parse produce; parse_members makes one only of text it wrote
+// itself). For constant answers: copying text is far cheaper than
 // copying the tree it was written from.
 Json prewritten(const Json& value);
 

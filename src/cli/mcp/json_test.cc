@@ -180,3 +180,52 @@ TEST(JsonTest, EscapesAtEveryPositionOfLongStrings) {
 
 }  // namespace
 }  // namespace quorvi::mcp
+
+namespace quorvi::mcp {
+namespace {
+
+// The lean parse must give exactly the text the full tree gives, member order and duplicate
+// rules included, and refuse exactly what parse refuses.
+TEST(JsonTest, ParseMembersWritesWhatTheTreeWrites) {
+  const std::string cases[] = {
+      R"({"result":[{},[],{"b":1,"a":[true,null,-0,1e1,"x\u00e9\n"]},[[{}]]],"other":[1]})",
+      R"({"result":{"b":{"y":1,"x":2,"y":3},"a":0,"b":{"z":[]},"\n":1,"\u007f":2,"\u00e9":3,"z":4}})",
+      R"({"result":{"a":1,"a":2,"a":{}}})",
+      R"({"result":1,"result":{"k":"v"},"error":null})",
+      R"({"error":["x"],"result":"s","skip":{"a":[1,2]}})",
+      R"({"result":[)" + std::string(125, '[') + std::string(125, ']') + "]}",
+      "[{\"b\":1,\"a\":2},3]",
+      "\"text\"",
+      "-0",
+  };
+  for (const std::string& text : cases) {
+    std::optional<Json> tree = parse(text);
+    std::optional<Json> lean = parse_members(text, {"error", "result"});
+    ASSERT_TRUE(tree && lean) << text;
+    if (tree->is_object()) {
+      for (const char* name : {"error", "result"}) {
+        EXPECT_EQ(lean->contains(name), tree->contains(name)) << text;
+        if (tree->contains(name)) {
+          EXPECT_EQ(write((*lean)[name]), write((*tree)[name])) << text;
+        }
+      }
+      EXPECT_FALSE(lean->contains("other") || lean->contains("skip")) << text;
+    } else {
+      EXPECT_EQ(write(*lean), write(*tree)) << text;
+    }
+  }
+  const std::string refused[] = {
+      R"({"result":[}")",
+      R"({"result":[1,]})",
+      "{\"result\":[\"\xC3\"]}",
+      "{\"result\":" + std::string(127, '[') + std::string(127, ']') + "}",
+      std::string("[1]\0", 4),
+      "\xEF\xBB\xBF[]"};
+  for (const std::string& text : refused) {
+    EXPECT_EQ(parse(text), std::nullopt) << text;
+    EXPECT_EQ(parse_members(text, {"result"}), std::nullopt) << text;
+  }
+}
+
+}  // namespace
+}  // namespace quorvi::mcp

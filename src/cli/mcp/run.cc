@@ -1,5 +1,6 @@
 #include "cli/mcp/run.h"
 
+#include <new>
 #include <string_view>
 
 #include "base/console.h"
@@ -20,14 +21,20 @@ int serve_stdio() {
 }
 
 int request(const std::string& operation, const std::string& arguments) {
-  // The parser's own account of the fault is not shown.
-  std::optional<Json> object = parse(arguments);
-  if (!object || !object->is_object()) return report("Arguments must be a JSON object");
-  ConnectorResult result = bridge(operation, std::move(*object));
-  if (failed(result)) return report(message_of(result));
-  std::string out = write(value_of(result));
-  out += '\n';
-  return print(out);
+  bool answered = false;
+  try {
+    // The parser's own account of the fault is not shown.
+    std::optional<Json> object = parse(arguments);
+    if (!object || !object->is_object()) return report("Arguments must be a JSON object");
+    ConnectorResult result = bridge(operation, std::move(*object));
+    if (failed(result)) return report(message_of(result));
+    answered = true;
+    std::string out = write(value_of(result));
+    out += '\n';
+    return print(out);
+  } catch (const std::bad_alloc&) {
+    return report(answered ? kResponseMemory : "Not enough memory for the connector request");
+  }
 }
 
 int help_all() {

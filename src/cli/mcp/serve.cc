@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -109,15 +110,28 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
     if (state == Read::kFailed) return fail("MCP input failed");
 
     std::optional<Json> response;
-    if (line.size() > kMaxLine) {
-      if (line.back() != '\n' && !skip_line(reader)) return fail("MCP input failed");
-      response = error_response(nullptr, -32600, "Request exceeds 1 MB");
-    } else if (std::optional<Json> message = parse(line)) {
-      response = session.respond(std::move(*message), connector);
-    } else {
-      response = error_response(nullptr, -32700, "Parse error");
+    try {
+      if (line.size() > kMaxLine) {
+        if (line.back() != '\n' && !skip_line(reader)) return fail("MCP input failed");
+        response = error_response(nullptr, -32600, "Request exceeds 1 MB");
+      } else if (std::optional<Json> message = parse(line)) {
+        response = session.respond(std::move(*message), connector);
+      } else {
+        response = error_response(nullptr, -32700, "Parse error");
+      }
+      if (response && !send(output, *response, text)) return fail("MCP output failed");
+    } catch (const std::bad_alloc&) {
+      // What was built for this message is gone; a short answer still fits, and the session
+      // goes on. A response that was built but could not be written may be a connector's
+      // answer: the operation may have been carried out.
+      Json id = response ? std::move((*response)["id"]) : Json(nullptr);
+      const char* message = response ? kResponseMemory : "Internal error";
+      response.reset();
+      text = std::string();
+      if (!send(output, error_response(&id, -32603, message), text)) {
+        return fail("MCP output failed");
+      }
     }
-    if (response && !send(output, *response, text)) return fail("MCP output failed");
   }
 }
 

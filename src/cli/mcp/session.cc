@@ -1,6 +1,7 @@
 #include "cli/mcp/session.h"
 
 #include <array>
+#include <new>
 #include <string>
 #include <utility>
 #include <variant>
@@ -154,11 +155,16 @@ Json tool_result(ConnectorResult outcome) {
     result["isError"] = true;
     return result;
   }
-  Json structured = Json::object();
-  structured["result"] = std::move(value_of(outcome));
-  result["content"] = text_content(write(structured));
-  result["isError"] = false;
-  result["structuredContent"] = std::move(structured);
+  try {
+    Json structured = Json::object();
+    structured["result"] = std::move(value_of(outcome));
+    result["content"] = text_content(write(structured));
+    result["isError"] = false;
+    result["structuredContent"] = std::move(structured);
+  } catch (const std::bad_alloc&) {
+    // The answer is dropped with what was built of it; the session goes on.
+    return tool_result(fail(kResponseMemory));
+  }
   return result;
 }
 

@@ -86,7 +86,7 @@ Answer initialize(Json& params, const ConnectorCall&) {
       {"capabilities", {{"tools", {{"listChanged", false}}}}},
       {"instructions", kInstructions},
       {"protocolVersion", chosen},
-      {"serverInfo", {{"name", "Quorvi"}, {"version", "0.11.0"}}},
+      {"serverInfo", {{"name", "Quorvi"}, {"version", QUORVI_VERSION}}},
   });
 }
 

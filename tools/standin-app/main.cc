@@ -32,6 +32,8 @@ int serve_until_stopped(const Options& options, const Fd& record) {
   Rendezvous rendezvous;
   auto opened = open_rendezvous(options, rendezvous);
   if (failed(opened)) return complain(message_of(opened));
+  // Scripts wait for this line: connection.json is in place when it comes.
+  write_all(2, "quorvi-standin-app: listening on " + rendezvous.socket_path + "\n");
   Store store;
   Service service{options, store, rendezvous.token, record.get()};
   int listener = rendezvous.listener.get();
@@ -50,6 +52,7 @@ int run(const std::vector<std::string>& args) {
   auto parsed = parse_options(args);
   if (failed(parsed)) return complain(message_of(parsed) + "\n" + kUsage);
   const Options& options = value_of(parsed);
+  if (options.help) return write_all(1, std::string(kUsage) + "\n\n" + kHelp) ? 0 : 1;
   if (!install_stop_handlers()) return complain(std::string("signals: ") + std::strerror(errno));
   ::umask(077);
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every shell block of README.md that is marked "<!-- README test: runs -->" on the line
-# before it, each in a fresh bash, from a scratch copy of the repository's layout whose
+# Runs every shell block of README.md and tools/standin-app/README.md that is marked
+# "<!-- README test: runs -->" on the line before it, each in a fresh bash, from a scratch copy of the repository's layout whose
 # build-release/ is the build under test, so that the documented commands cannot drift from
 # the program. Paths under /tmp/ move into the scratch directory.
 #
@@ -25,7 +25,7 @@ while IFS= read -r line; do
       fi
       ;;
   esac
-done <"$source_dir/README.md"
+done < <(cat "$source_dir/README.md" "$source_dir/tools/standin-app/README.md")
 
 failures=0
 for i in "${!blocks[@]}"; do

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 
 #include "platform/fd.h"
@@ -18,6 +19,16 @@ bool file_or_pipe(mode_t mode) {
 
 InputFault open_fault(int error) {
   return error == ENOENT || error == ENOTDIR ? InputFault::no_such_file : InputFault::unreadable;
+}
+
+// Standard input may come in non-blocking mode from whoever started us: wait for bytes then.
+bool wait_readable(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  for (;;) {
+    int ready = ::poll(&entry, 1, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0 && !(entry.revents & POLLNVAL);
+  }
 }
 
 int open_for_reading(const std::string& path) {
@@ -37,8 +48,10 @@ InputRead read_at_most(int fd, size_t limit) {
     size_t used = bytes.size();
     bytes.resize(used + (room < kChunk ? room : kChunk));
     ssize_t got = read_some(fd, bytes.data() + used, bytes.size() - used);
+    bool again = got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    bytes.resize(used + static_cast<size_t>(got < 0 ? 0 : got));
+    if (again && wait_readable(fd)) continue;
     if (got < 0) return InputFault::unreadable;
-    bytes.resize(used + static_cast<size_t>(got));
     if (got == 0) return bytes;
   }
 }

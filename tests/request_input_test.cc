@@ -122,16 +122,17 @@ TEST(StandinAppServer, HelpsSaysWhenReadyAndRefusesASecondInstance) {
   Result first;
   std::thread serving([&] { first = standin({dir, "--pid-file", temp / "pid"}); });
   ASSERT_TRUE(await_file(file));
-  std::string published = read_file(file);
-  Result second = standin({dir});
+  std::string published = read_file(file), pid = read_file(temp / "pid");
+  Result second = standin({dir, "--pid-file", temp / "pid"});
   EXPECT_EQ(second.status, 1);
   EXPECT_EQ(second.err, "quorvi-standin-app: another stand-in app already serves " + dir + "\n");
   EXPECT_EQ(read_file(file), published);
+  EXPECT_EQ(read_file(temp / "pid"), pid);
 
   // On exit the first removes only what it made and still finds in place.
   write_file(temp / "other.json", "{}");
   std::filesystem::rename(temp / "other.json", file);
-  ::kill(std::stoi(read_file(temp / "pid")), SIGTERM);
+  ::kill(std::stoi(pid), SIGTERM);
   serving.join();
   EXPECT_EQ(first.status, 0);
   EXPECT_TRUE(std::regex_match(first.err, std::regex("quorvi-standin-app: listening on " + dir +

@@ -56,6 +56,15 @@ int run(const std::vector<std::string>& args) {
   if (!install_stop_handlers()) return complain(std::string("signals: ") + std::strerror(errno));
   ::umask(077);
 
+  {
+    // Refused before anything is written, so that a second start clobbers no --pid-file.
+    Fd probe;
+    struct stat info {};
+    auto locked = ::stat(options.dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+                      ? lock_directory(options.dir, probe)
+                      : Outcome<Ok>(Ok{});
+    if (failed(locked)) return complain(message_of(locked));
+  }
   if (options.pid_file) {
     Fd file(::open(options.pid_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (!file.valid() || !write_all(file.get(), std::to_string(::getpid()) + "\n")) {

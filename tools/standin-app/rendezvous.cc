@@ -32,21 +32,6 @@ void remove_if_same(const std::string& path, FileId made, int (*remove)(const ch
   if (info.st_dev == made.device && info.st_ino == made.inode) remove(path.c_str());
 }
 
-// Held for the app's life and dropped by the system however the app ends, so a stand-in that
-// was killed never blocks the next one. Locking the directory itself adds no file to it.
-Outcome<Ok> lock_directory(Rendezvous& into) {
-  into.lock.reset(::open(into.dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!into.lock.valid()) return fail(failure(into.dir));
-  struct stat info {};
-  if (::fstat(into.lock.get(), &info) != 0) return fail(failure(into.dir));
-  into.dir_id = id_of(info);
-  while (::flock(into.lock.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) return fail("another stand-in app already serves " + into.dir);
-    if (errno != EINTR) return fail(failure("lock " + into.dir));
-  }
-  return Ok{};
-}
-
 // mkdir -p with owner-only modes; says whether the last component was made here.
 Outcome<bool> make_directory(const std::string& dir) {
   struct stat info {};
@@ -116,6 +101,16 @@ Outcome<Ok> publish(Rendezvous& into, const std::string& socket_name) {
 
 }  // namespace
 
+Outcome<Ok> lock_directory(const std::string& dir, Fd& lock) {
+  lock.reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!lock.valid()) return fail(failure(dir));
+  while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return fail("another stand-in app already serves " + dir);
+    if (errno != EINTR) return fail(failure("lock " + dir));
+  }
+  return Ok{};
+}
+
 Rendezvous::~Rendezvous() {
   remove_if_same(file_path, file_id, ::unlink);
   remove_if_same(socket_path, socket_id, ::unlink);
@@ -148,8 +143,11 @@ Outcome<Ok> open_rendezvous(const Options& options, Rendezvous& into) {
   auto created = make_directory(into.dir);
   if (failed(created)) return std::get<Message>(created);
   into.created_dir = value_of(created);
-  auto locked = lock_directory(into);
+  auto locked = lock_directory(into.dir, into.lock);
   if (failed(locked)) return locked;
+  struct stat info {};
+  if (::fstat(into.lock.get(), &info) != 0) return fail(failure(into.dir));
+  into.dir_id = id_of(info);
   if (::chmod(into.dir.c_str(), 0700) != 0) return fail(failure("chmod " + into.dir));
 
   std::string name = options.socket_name ? *options.socket_name : "q-" + random_text(8) + ".sock";

@@ -87,7 +87,7 @@ Outcome<std::string> request_body(std::string_view operation, Json arguments,
   std::string body;
   body.reserve(128);
   write(request, body);
-  if (body.size() > kMaxRequestBody) return fail("Request exceeds the 1 MB connector limit");
+  if (body.size() > kMaxRequestBody) return fail(kRequestTooLarge);
   return body;
 }
 

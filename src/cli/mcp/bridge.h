@@ -14,6 +14,7 @@ namespace quorvi::mcp {
 
 inline constexpr size_t kMaxRequestBody = 1u << 20;   // 1 MiB
 inline constexpr size_t kMaxResponseBody = 8u << 20;  // 8 MiB
+inline constexpr char kRequestTooLarge[] = "Request exceeds the 1 MB connector limit";
 
 // The app's "result" value, or one message for the user.
 using ConnectorResult = Outcome<Json>;

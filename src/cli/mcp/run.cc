@@ -24,7 +24,7 @@ std::string input_message(InputFault fault, const std::string& name) {
   switch (fault) {
     case InputFault::no_such_file: return "No such file: " + name;
     case InputFault::not_file_or_pipe: return "Not a regular file or pipe: " + name;
-    case InputFault::too_large: return "Request exceeds the 1 MB connector limit";
+    case InputFault::too_large: return kRequestTooLarge;
     case InputFault::unreadable: break;
   }
   return "Could not read " + name;

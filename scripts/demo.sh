@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# The main job end to end: builds quorvi and the stand-in app (Release), starts the stand-in in
-# a temporary Automation directory, and runs `quorvi request` create, search and read against
-# it, printing each command and its output. Run as root on a fresh machine, or as a user who
-# can install packages with sudo.
+# The main job end to end: builds quorvi, its completions and the stand-in app (Release) in
+# build-release/, starts the stand-in in a temporary Automation directory, and runs
+# `quorvi request` create, search and read against it, printing each command and its output.
+# Afterwards `cmake --install build-release` installs what was built. Run as root on a fresh
+# machine, or as a user who can install packages with sudo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVI_BUILD_TESTS=ON >/dev/null
-cmake --build build-release --target quorvi quorvi-standin-app
+cmake --build build-release --target quorvi quorvi_completions quorvi-standin-app
 
 work=$(mktemp -d)
 app_pid=""
@@ -23,13 +24,16 @@ trap cleanup EXIT
 
 # quorvi finds the app through this directory instead of the one under HOME.
 export QUORVI_BRIDGE_DIR="$work/Automation"
-build-release/tools/standin-app/quorvi-standin-app "$QUORVI_BRIDGE_DIR" &
+build-release/tools/standin-app/quorvi-standin-app "$QUORVI_BRIDGE_DIR" 2>"$work/standin.log" &
 app_pid=$!
+# The stand-in prints its ready line once connection.json is in place.
 for _ in $(seq 100); do
-  [ -e "$QUORVI_BRIDGE_DIR/connection.json" ] && break
+  grep -q listening "$work/standin.log" && break
+  kill -0 "$app_pid" 2>/dev/null || break
   sleep 0.1
 done
-if [ ! -e "$QUORVI_BRIDGE_DIR/connection.json" ]; then
+if ! grep -q listening "$work/standin.log"; then
+  cat "$work/standin.log" >&2
   echo "demo: the stand-in app did not start" >&2
   exit 1
 fi

@@ -24,6 +24,8 @@ constexpr std::string_view kHelp =
     "quorvi help all prints the complete connector operation schemas. Enable Desktop connector "
     "in Quorvi Settings.\n";
 
+constexpr std::string_view kVersionLine = "quorvi " QUORVI_VERSION "\n";
+
 bool all_utf8(const std::vector<std::string>& args) {
   return std::all_of(args.begin(), args.end(),
                      [](const std::string& word) { return mcp::valid_utf8(word); });
@@ -40,6 +42,7 @@ int dispatch(const std::vector<std::string>& args) {
   // Checked before anything else, so that no such word reaches a URL, the connector or the
   // opener.
   if (!all_utf8(args)) return report("Arguments must be valid UTF-8");
+  if (args.size() == 1 && args[0] == "--version") return print(kVersionLine);
   if (std::optional<int> status = mcp::run(args)) return *status;
   if (asks_for_help(args)) return print(kHelp);
 

@@ -3,11 +3,13 @@
 source /usr/share/bash-completion/bash_completion || exit 1
 line=$1
 
-# Split the line as readline does: at blanks, and around the word-break characters : and =.
+# Split the line as readline does: at blanks, and around those of the word-break characters :,
+# = and @ that are in COMP_WORDBREAKS (bash-completion takes @ out).
+breaks=${COMP_WORDBREAKS//[^:=@]/}
 words=()
 read -ra blank_words <<<"$line"
 for word in "${blank_words[@]}"; do
-  while [[ $word =~ ^([^:=]*)([:=]+)(.*)$ ]]; do
+  while [[ $word =~ ^([^$breaks]*)([$breaks]+)(.*)$ ]]; do
     [[ -n ${BASH_REMATCH[1]} ]] && words+=("${BASH_REMATCH[1]}")
     words+=("${BASH_REMATCH[2]}")
     word=${BASH_REMATCH[3]}
@@ -27,5 +29,10 @@ COMP_LINE=$line
 COMP_POINT=${#line}
 COMPREPLY=()
 "$function" quorvi "${words[COMP_CWORD]}" "${words[COMP_CWORD - 1]:-}"
-((${#COMPREPLY[@]})) && printf '%s\n' "${COMPREPLY[@]}"
+# Readline puts a reply in place of the text after the word's last break character; what the
+# word becomes is printed.
+last=""
+[[ $line == *' ' || ${#blank_words[@]} -eq 0 ]] || last=${blank_words[-1]}
+kept=${last%"${last##*[$breaks]}"}
+for reply in "${COMPREPLY[@]}"; do printf '%s%s\n' "$kept" "$reply"; done
 exit 0

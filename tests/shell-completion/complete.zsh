@@ -18,7 +18,8 @@ compadd() {
   if ((\${@[(I)-[OAD]*]})); then builtin compadd "\$@"; return; fi
   local -a found
   builtin compadd -O found "\$@"
-  ((\$#found)) && print -rl -- \$found >>$dir/matches
+  # A prefix that compset moved out of the word (the @ of @FILE) is part of what is offered.
+  ((\$#found)) && print -rl -- \$IPREFIX\${^found} >>$dir/matches
   builtin compadd "\$@"
 }
 # Keys typed while no line editor runs would meet the terminal's own line editing, so the

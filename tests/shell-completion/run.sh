@@ -21,6 +21,8 @@ printf '#!/bin/sh\n' >"$scratch/bin/quorvi" && chmod +x "$scratch/bin/quorvi"
 export PATH=$scratch/bin:$PATH
 unset BASH_COMPLETION_USER_DIR
 export TERM=dumb
+# The file that `request OPERATION @` offers.
+mkdir -p "$scratch/work" && : >"$scratch/work/note.json" && cd "$scratch/work" || exit 1
 
 offered() {
   case $shell in

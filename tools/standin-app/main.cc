@@ -32,6 +32,8 @@ int serve_until_stopped(const Options& options, const Fd& record) {
   Rendezvous rendezvous;
   auto opened = open_rendezvous(options, rendezvous);
   if (failed(opened)) return complain(message_of(opened));
+  // Scripts wait for this line: connection.json is in place when it comes.
+  write_all(2, "quorvi-standin-app: listening on " + rendezvous.socket_path + "\n");
   Store store;
   Service service{options, store, rendezvous.token, record.get()};
   int listener = rendezvous.listener.get();
@@ -50,9 +52,19 @@ int run(const std::vector<std::string>& args) {
   auto parsed = parse_options(args);
   if (failed(parsed)) return complain(message_of(parsed) + "\n" + kUsage);
   const Options& options = value_of(parsed);
+  if (options.help) return write_all(1, std::string(kUsage) + "\n\n" + kHelp) ? 0 : 1;
   if (!install_stop_handlers()) return complain(std::string("signals: ") + std::strerror(errno));
   ::umask(077);
 
+  {
+    // Refused before anything is written, so that a second start clobbers no --pid-file.
+    Fd probe;
+    struct stat info {};
+    auto locked = ::stat(options.dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+                      ? lock_directory(options.dir, probe)
+                      : Outcome<Ok>(Ok{});
+    if (failed(locked)) return complain(message_of(locked));
+  }
   if (options.pid_file) {
     Fd file(::open(options.pid_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
     if (!file.valid() || !write_all(file.get(), std::to_string(::getpid()) + "\n")) {

@@ -56,6 +56,10 @@ Outcome<Options> parse_options(const std::vector<std::string>& args) {
   bool have_dir = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
+    if (word == "-h" || word == "--help") {
+      options.help = true;
+      continue;
+    }
     if (word.size() < 2 || word.compare(0, 2, "--") != 0) {
       if (have_dir) return fail("unexpected argument: " + word);
       options.dir = word;
@@ -91,6 +95,7 @@ Outcome<Options> parse_options(const std::vector<std::string>& args) {
       return fail("unknown option: " + word);
     }
   }
+  if (options.help) return options;
   if (!have_dir || options.dir.empty()) return fail("missing directory");
   return options;
 }

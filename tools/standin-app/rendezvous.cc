@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -17,6 +18,18 @@ namespace {
 
 std::string failure(const std::string& what) {
   return what + ": " + std::strerror(errno);
+}
+
+FileId id_of(const struct stat& info) {
+  return {info.st_dev, info.st_ino};
+}
+
+// Removes `path` only while it is still the file this app made, so that nothing another
+// process put in its place is lost.
+void remove_if_same(const std::string& path, FileId made, int (*remove)(const char*)) {
+  struct stat info {};
+  if (path.empty() || ::lstat(path.c_str(), &info) != 0) return;
+  if (info.st_dev == made.device && info.st_ino == made.inode) remove(path.c_str());
 }
 
 // mkdir -p with owner-only modes; says whether the last component was made here.
@@ -56,6 +69,8 @@ Outcome<Ok> listen_on(Rendezvous& into, const std::string& name, bool replace_st
     return fail(failure("bind " + path));
   }
   into.socket_path = path;
+  if (::lstat(path.c_str(), &info) != 0) return fail(failure(path));
+  into.socket_id = id_of(info);
   if (::chmod(path.c_str(), 0600) != 0) return fail(failure("chmod " + path));
   if (::listen(socket.get(), 16) != 0) return fail(failure("listen"));
   into.listener = std::move(socket);
@@ -70,7 +85,9 @@ Outcome<Ok> publish(Rendezvous& into, const std::string& socket_name) {
   ::unlink(temporary.c_str());
   Fd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!file.valid()) return fail(failure(temporary));
-  bool written = ::fchmod(file.get(), 0600) == 0 && write_all(file.get(), bytes);
+  struct stat info {};
+  bool written = ::fchmod(file.get(), 0600) == 0 && write_all(file.get(), bytes) &&
+                 ::fstat(file.get(), &info) == 0;
   file.reset();
   if (!written || ::rename(temporary.c_str(), final_path.c_str()) != 0) {
     std::string message = failure("write " + final_path);
@@ -78,15 +95,26 @@ Outcome<Ok> publish(Rendezvous& into, const std::string& socket_name) {
     return fail(message);
   }
   into.file_path = final_path;
+  into.file_id = id_of(info);  // a rename keeps the file's identity
   return Ok{};
 }
 
 }  // namespace
 
+Outcome<Ok> lock_directory(const std::string& dir, Fd& lock) {
+  lock.reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!lock.valid()) return fail(failure(dir));
+  while (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return fail("another stand-in app already serves " + dir);
+    if (errno != EINTR) return fail(failure("lock " + dir));
+  }
+  return Ok{};
+}
+
 Rendezvous::~Rendezvous() {
-  if (!file_path.empty()) ::unlink(file_path.c_str());
-  if (!socket_path.empty()) ::unlink(socket_path.c_str());
-  if (created_dir) ::rmdir(dir.c_str());
+  remove_if_same(file_path, file_id, ::unlink);
+  remove_if_same(socket_path, socket_id, ::unlink);
+  if (created_dir) remove_if_same(dir, dir_id, ::rmdir);
 }
 
 std::string random_text(size_t size) {
@@ -115,6 +143,11 @@ Outcome<Ok> open_rendezvous(const Options& options, Rendezvous& into) {
   auto created = make_directory(into.dir);
   if (failed(created)) return std::get<Message>(created);
   into.created_dir = value_of(created);
+  auto locked = lock_directory(into.dir, into.lock);
+  if (failed(locked)) return locked;
+  struct stat info {};
+  if (::fstat(into.lock.get(), &info) != 0) return fail(failure(into.dir));
+  into.dir_id = id_of(info);
   if (::chmod(into.dir.c_str(), 0700) != 0) return fail(failure("chmod " + into.dir));
 
   std::string name = options.socket_name ? *options.socket_name : "q-" + random_text(8) + ".sock";

@@ -2,6 +2,8 @@
 // publishes its connector.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 #include "base/outcome.h"
@@ -10,8 +12,14 @@
 
 namespace quorvi::standin {
 
+// Which file a path named when this app made it.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
 // Owns what it created on disk: the destructor removes connection.json, the socket and, when it
-// made it, the directory.
+// made it, the directory, each only while the path still names what this app made.
 struct Rendezvous {
   Rendezvous() = default;
   Rendezvous(const Rendezvous&) = delete;
@@ -23,12 +31,20 @@ struct Rendezvous {
   std::string socket_path;  // set once the socket is bound
   std::string file_path;    // set once connection.json is in place
   std::string token;
+  FileId dir_id, socket_id, file_id;
+  Fd lock;  // the directory, locked while this app serves it
   Fd listener;
 };
 
-// Prepares the directory (0700), listens on a fresh socket (0600) and only then publishes
-// connection.json (0600, written under a temporary name and renamed into place).
+// Prepares the directory (0700), refuses it while another stand-in serves it, listens on a fresh
+// socket (0600) and only then publishes connection.json (0600, written under a temporary name and
+// renamed into place).
 Outcome<Ok> open_rendezvous(const Options& options, Rendezvous& into);
+
+// Locks `dir` for as long as `lock` stays open, refusing when another stand-in holds it. The
+// lock ends with the process however it ends, so a stand-in that was killed never blocks the
+// next one, and locking the directory itself adds no file to it.
+Outcome<Ok> lock_directory(const std::string& dir, Fd& lock);
 
 // `size` random ASCII letters and digits from /dev/urandom; empty on failure.
 std::string random_text(size_t size);

@@ -24,7 +24,6 @@ constexpr long kAttemptGapNanoseconds = 100'000'000;
 
 constexpr char kSendFailed[] = "Connector request failed; check the note before retrying changes";
 constexpr char kNoResponse[] = "Connector response failed; check the note before retrying changes";
-constexpr char kRequestMemory[] = "Not enough memory for the connector request";
 
 // Drops the last path component and the separators before it; false when there is none.
 bool go_up(std::string& path) {
@@ -89,7 +88,7 @@ Outcome<std::string> request_body(std::string_view operation, Json arguments,
   std::string body;
   body.reserve(128);
   write(request, body);
-  if (body.size() > kMaxRequestBody) return fail("Request exceeds the 1 MB connector limit");
+  if (body.size() > kMaxRequestBody) return fail(kRequestTooLarge);
   return body;
 }
 

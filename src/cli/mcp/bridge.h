@@ -14,9 +14,11 @@ namespace quorvi::mcp {
 
 inline constexpr size_t kMaxRequestBody = 1u << 20;   // 1 MiB
 inline constexpr size_t kMaxResponseBody = 8u << 20;  // 8 MiB
+inline constexpr char kRequestTooLarge[] = "Request exceeds the 1 MB connector limit";
 
-// An allocation failure once the request may have been sent: the operation may have been
-// carried out.
+// An allocation failure before anything was sent, and once the request may have been sent (the
+// operation may have been carried out).
+inline constexpr char kRequestMemory[] = "Not enough memory for the connector request";
 inline constexpr char kResponseMemory[] =
     "Not enough memory for the connector response; check the note before retrying changes";
 

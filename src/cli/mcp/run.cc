@@ -8,6 +8,7 @@
 #include "cli/mcp/json.h"
 #include "cli/mcp/serve.h"
 #include "cli/mcp/tools.h"
+#include "platform/input.h"
 
 namespace quorvi::mcp {
 namespace {
@@ -20,11 +21,45 @@ int serve_stdio() {
   return 0;
 }
 
-int request(const std::string& operation, const std::string& arguments) {
+std::string input_message(InputFault fault, const std::string& name) {
+  switch (fault) {
+    case InputFault::no_such_file: return "No such file: " + name;
+    case InputFault::not_file_or_pipe: return "Not a regular file or pipe: " + name;
+    case InputFault::too_large: return kRequestTooLarge;
+    case InputFault::unreadable: break;
+  }
+  return "Could not read " + name;
+}
+
+// The arguments word itself, or the text it names: "-" standard input, "@PATH" a file. Neither
+// can start a JSON object, so no object is ever mistaken for one. Nothing longer than the
+// connector takes is read.
+Outcome<std::string> arguments_text(const std::string& word) {
+  InputRead read;
+  std::string name;
+  if (word == "-") {
+    read = read_at_most(0, kMaxRequestBody);
+    name = "standard input";
+  } else if (!word.empty() && word.front() == '@') {
+    name = word.substr(1);
+    read = read_file_at_most(name, kMaxRequestBody);
+  } else {
+    return word;
+  }
+  if (const InputFault* fault = std::get_if<InputFault>(&read))
+    return fail(input_message(*fault, name));
+  // As for a word of the command line, checked before anything is sent.
+  if (!valid_utf8(std::get<std::string>(read))) return fail("Arguments must be valid UTF-8");
+  return std::move(std::get<std::string>(read));
+}
+
+int request(const std::string& operation, const std::string& word) {
   bool answered = false;
   try {
+    Outcome<std::string> arguments = arguments_text(word);
+    if (failed(arguments)) return report(message_of(arguments));
     // The parser's own account of the fault is not shown.
-    std::optional<Json> object = parse(arguments);
+    std::optional<Json> object = parse(value_of(arguments));
     if (!object || !object->is_object()) return report("Arguments must be a JSON object");
     ConnectorResult result = bridge(operation, std::move(*object));
     if (failed(result)) return report(message_of(result));
@@ -33,7 +68,7 @@ int request(const std::string& operation, const std::string& arguments) {
     out += '\n';
     return print(out);
   } catch (const std::bad_alloc&) {
-    return report(answered ? kResponseMemory : "Not enough memory for the connector request");
+    return report(answered ? kResponseMemory : kRequestMemory);
   }
 }
 

@@ -18,7 +18,7 @@ constexpr char kInstructions[] =
     "modifying notes.";
 
 constexpr char kServerName[] = "Quorvi";
-constexpr char kServerVersion[] = "0.11.0";
+constexpr char kServerVersion[] = QUORVI_VERSION;
 
 // The versions of the initialize handshake. The first one is also the answer to any version we
 // do not know.

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs every shell block of README.md and tools/standin-app/README.md that is marked
+# "<!-- README test: runs -->" on the line before it, each in a fresh bash, from a scratch copy of the repository's layout whose
+# build-release/ is the build under test, so that the documented commands cannot drift from
+# the program. Paths under /tmp/ move into the scratch directory.
+#
+# Usage: readme_test.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+source_dir=$(cd "$1" && pwd) || exit 1
+build_dir=$(cd "$2" && pwd) || exit 1
+scratch=$(mktemp -d /tmp/quorvi-readme.XXXXXX) || exit 1
+trap 'rm -rf "$scratch"' EXIT
+
+blocks=()
+block="" state=text
+while IFS= read -r line; do
+  case $state in
+    text) [[ $line == '<!-- README test: runs -->' ]] && state=marked ;;
+    marked) [[ $line == '```sh' ]] && state=block || state=text ;;
+    block)
+      if [[ $line == '```' ]]; then
+        blocks+=("$block") block="" state=text
+      else
+        block+="${line//\/tmp\//$scratch/}"$'\n'
+      fi
+      ;;
+  esac
+done < <(cat "$source_dir/README.md" "$source_dir/tools/standin-app/README.md")
+
+failures=0
+for i in "${!blocks[@]}"; do
+  repo=$scratch/repo$i
+  mkdir -p "$repo" && ln -s "$build_dir" "$repo/build-release" && ln -s "$source_dir/tests" "$repo/tests"
+  # A failing block must not leave its background jobs behind.
+  (cd "$repo" && timeout 120 bash -e -c "trap 'kill \$(jobs -p) 2>/dev/null || true' EXIT
+${blocks[i]}")
+  status=$?
+  if ((status != 0)); then
+    failures=$((failures + 1))
+    printf "README block %d failed (status %d):\n%s\n" "$((i + 1))" "$status" "${blocks[i]}" >&2
+  fi
+done
+echo "README: $((${#blocks[@]} - failures)) of ${#blocks[@]} marked blocks ran"
+((failures == 0 && ${#blocks[@]} > 0))

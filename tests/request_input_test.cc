@@ -1,0 +1,144 @@
+// Arguments of `request` read from standard input and files, `--version`, and the stand-in app
+// as a development server: its help, its ready line and its refusal of a second instance.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "e2e.h"
+#include "standin.h"
+
+namespace quorvi::test {
+namespace {
+
+constexpr size_t kLimit = 1 << 20;
+const std::string kTooLarge = "Request exceeds the 1 MB connector limit\n";
+
+// Missing fields of a Command take their defaults.
+Result run_with(std::vector<std::string> args, Env env = {}, std::string input = {},
+                std::string program = {}) {
+  Command command;
+  command.args = std::move(args);
+  command.env = std::move(env);
+  command.input = std::move(input);
+  command.program = std::move(program);
+  return run(command);
+}
+
+Result standin(std::vector<std::string> args) {
+  return run_with(std::move(args), {}, {}, standin_app_exe());
+}
+
+bool await_file(const std::string& path) {
+  for (int tries = 0; tries < 1000 && !std::filesystem::exists(path); ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return std::filesystem::exists(path);
+}
+
+TEST(RequestInput, AttachesA700KBFileThroughAPathAndStandardInput) {
+  TempDir temp;
+  StandinApp app(temp / "Automation");
+  Env env{{"QUORVI_BRIDGE_DIR", app.dir()}};
+  ASSERT_EQ(run_with({"request", "create", R"({"text":"Files"})"}, env).status, 0);
+  std::string data;
+  for (int i = 0; i < 233334; ++i)
+    data += "QUJD";  // "ABC": 700,002 bytes once decoded
+  std::string object = R"({"data":")" + data + R"(","id":"note-1","name":"a.bin"})";
+  write_file(temp / "attach.json", object + "\n");
+  struct {
+    std::string word, input, attachment;
+  } rows[] = {{"@" + temp / "attach.json", "", "att-1"}, {"-", object, "att-2"}};
+  for (const auto& row : rows) {
+    Result attached = run_with({"request", "attach", row.word}, env, row.input);
+    EXPECT_EQ(attached.err, "");
+    EXPECT_NE(
+        attached.out.find(R"({"id":")" + row.attachment + R"(","name":"a.bin","size":700002})"),
+        std::string::npos);
+    Result read = run_with({"request", "read_attachment",
+                            R"({"attachmentId":")" + row.attachment + R"(","id":"note-1"})"},
+                           env);
+    EXPECT_NE(read.out.find(R"("data":")" + data + '"'), std::string::npos) << row.word;
+  }
+}
+
+TEST(RequestInput, ReadsNoMoreThanTheLimitAllowsPlusOneByte) {
+  // quorvi and then wc share one pipe, so wc counts exactly what quorvi left unread.
+  for (std::string word : {"-", "@/dev/stdin"}) {
+    Result result =
+        run_with({"-c", "\"$0\" request attach \"$1\"; wc -c", quorvi_exe(), word},
+                 {{"QUORVI_BRIDGE_DIR", "/nonexistent"}}, std::string(2 * kLimit, ' '), "/bin/sh");
+    EXPECT_EQ(result.err, kTooLarge) << word;
+    EXPECT_EQ(result.out, std::to_string(2 * kLimit - (kLimit + 1)) + "\n") << word;
+  }
+}
+
+TEST(RequestInput, NamesTheInputThatCouldNotBeUsed) {
+  TempDir temp;
+  write_file(temp / "latin1.json", "{\"a\":\"\xE9\"}");
+  struct {
+    std::string word, input, err;
+  } rows[] = {
+      {"@" + temp / "none", "", "No such file: " + temp / "none\n"},
+      {"@" + temp.path(), "", "Not a regular file or pipe: " + temp.path() + "\n"},
+      {"-", "", "Could not read standard input\n"},  // started without a descriptor 0
+      {"-", "[1]", "Arguments must be a JSON object\n"},
+      {"@" + temp / "latin1.json", "", "Arguments must be valid UTF-8\n"},
+  };
+  for (const auto& row : rows) {
+    Command command;
+    command.args = {"request", "search", row.word};
+    command.env = {{"QUORVI_BRIDGE_DIR", temp / "none"}};
+    command.input = row.input;
+    command.close_stdin = row.word == "-" && row.input.empty();
+    Result result = run(command);
+    EXPECT_EQ(result.status, 1) << row.word;
+    EXPECT_EQ(result.out, "") << row.word;
+    EXPECT_EQ(result.err, row.err) << row.word;
+  }
+}
+
+TEST(Version, IsTheOnlyWordOnTheLine) {
+  Result result = run_with({"--version"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "quorvi 0.11.0\n");
+  EXPECT_EQ(run_with({"--version", "new"}).err, "Unknown command: --version\n");
+}
+
+TEST(StandinAppServer, HelpsSaysWhenReadyAndRefusesASecondInstance) {
+  Result help = standin({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: quorvi-standin-app DIR", 0), 0u) << help.out;
+
+  TempDir temp;
+  std::string dir = temp / "Automation", file = dir + "/connection.json";
+  Result first;
+  std::thread serving([&] { first = standin({dir, "--pid-file", temp / "pid"}); });
+  ASSERT_TRUE(await_file(file));
+  std::string published = read_file(file), pid = read_file(temp / "pid");
+  Result second = standin({dir, "--pid-file", temp / "pid"});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err, "quorvi-standin-app: another stand-in app already serves " + dir + "\n");
+  EXPECT_EQ(read_file(file), published);
+  EXPECT_EQ(read_file(temp / "pid"), pid);
+
+  // On exit the first removes only what it made and still finds in place.
+  write_file(temp / "other.json", "{}");
+  std::filesystem::rename(temp / "other.json", file);
+  ::kill(std::stoi(pid), SIGTERM);
+  serving.join();
+  EXPECT_EQ(first.status, 0);
+  EXPECT_TRUE(std::regex_match(first.err, std::regex("quorvi-standin-app: listening on " + dir +
+                                                     "/q-[A-Za-z0-9]+\\.sock\n")))
+      << first.err;
+  EXPECT_EQ(read_file(file), "{}");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+}  // namespace
+}  // namespace quorvi::test

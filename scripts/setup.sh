@@ -14,6 +14,10 @@ packages=(
 packages+=(mandoc groff-base man-db bash-completion zsh fish)
 # The benchmark (bench/run.sh): timings, peak memory, the chart, and profiling.
 packages+=(hyperfine time gnuplot-nox linux-perf)
+# The macOS cross-build (scripts/macos.sh): libunistring's source package unpacked and built,
+# the universal binary made and inspected, the Homebrew formula's syntax checked. The compiler,
+# Zig, is pinned in tools/zig.
+packages+=(dpkg-dev make llvm file ruby)
 # Node.js (for the MCP interoperability tests) may come from elsewhere on the image; only add
 # Debian's when there is none.
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
@@ -32,9 +36,9 @@ if ((${#missing[@]})); then
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# Pinned npm packages of the MCP interoperability tests and of the benchmark's peer server,
-# installed again only when the lock file is newer than the last install.
-for dir in tests/mcp-interop bench/peer; do
+# Pinned npm packages of the MCP interoperability tests, of the benchmark's peer server and of
+# the macOS cross-build, installed again only when the lock file is newer than the last install.
+for dir in tests/mcp-interop bench/peer tools/zig; do
   if [ -f "$dir/package-lock.json" ] &&
     ! [ "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]; then
     (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error </dev/null)

@@ -44,10 +44,14 @@ void expect_clean_end(Child& server, const char* what) {
   }
 }
 
-std::string nested(size_t depth, const std::string& open, const std::string& close) {
+// Built by appending: g++ 12 at -O3 takes a replace() or insert() of a C string into a long
+// string for an overlapping copy (a false -Wrestrict).
+std::string nested(size_t depth, const std::string& open, const std::string& close,
+                   const std::string& inner = "") {
   std::string text;
   for (size_t i = 0; i < depth; ++i)
     text += open;
+  text += inner;
   for (size_t i = 0; i < depth; ++i)
     text += close;
   return text;
@@ -107,7 +111,7 @@ TEST(HostileClient, DeepNestingAndNulBytes) {
   const std::string ping_with = R"({"jsonrpc":"2.0","id":"p","method":"ping","params":)";
   const Case cases[] = {
       {nested(10000, "[", "]"), kParseError},
-      {nested(10000, "{\"a\":", "}").replace(10000 * 5, 0, "1"), kParseError},
+      {nested(10000, "{\"a\":", "}", "1"), kParseError},
       {ping_with + nested(126, "[", "]") + "}", kPingAnswer},  // 127 levels with the message
       {ping_with + nested(127, "[", "]") + "}", kParseError},
       // Found by fuzzing: the parser underneath took a NUL byte for the end of the text.

@@ -35,10 +35,11 @@ struct SpawnActions {
 };
 
 // This process ignores the broken-pipe signal, and an ignored signal stays ignored across exec;
-// the child gets the default action back.
+// the child gets the default action back. sigemptyset and sigaddset are macros on macOS, so
+// they are called unqualified.
 bool default_broken_pipe(SpawnAttributes& attributes) {
   sigset_t reset;
-  return attributes.ready && ::sigemptyset(&reset) == 0 && ::sigaddset(&reset, SIGPIPE) == 0 &&
+  return attributes.ready && sigemptyset(&reset) == 0 && sigaddset(&reset, SIGPIPE) == 0 &&
          ::posix_spawnattr_setsigdefault(&attributes.value, &reset) == 0 &&
          ::posix_spawnattr_setflags(&attributes.value, POSIX_SPAWN_SETSIGDEF) == 0;
 }

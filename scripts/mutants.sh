@@ -9,6 +9,8 @@
 #   bash scripts/mutants.sh [--from N] [--only N[,N...]] [--list FILE]
 # The scratch tree is build-mutants/ (kept between runs, so later runs rebuild little).
 set -euo pipefail
+# One compound command, read whole before it runs, so that editing this file meanwhile is safe.
+{
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/tests/mutants.txt
 only="" from=1
@@ -39,7 +41,7 @@ for dir in tests/mcp-interop bench/peer; do
   [ -d "$root/$dir/node_modules" ] && ln -sfn "$root/$dir/node_modules" "$source/$dir/node_modules"
 done
 
-export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} CCACHE_DIR=${CCACHE_DIR:-$root/.ccache}
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$scratch}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 # -O1 without debug information: quick to compile, close enough to the shipped build. A mutation
@@ -75,6 +77,7 @@ ctest_failures() {
 run_stages() {
   local failed=""
   for binary in "${unit_binaries[@]}"; do
+    [ -x "$binary" ] || continue
     failed+=$(gtest_failures "$binary" '*')
     [ -n "$failed" ] && failed+=" "
   done
@@ -147,3 +150,5 @@ done <"$list"
 build_all || true
 echo "mutants: $killed killed, $survived survived, $unapplied not applied or not built (of $((killed + survived + unapplied)))"
 ((survived == 0 && unapplied == 0))
+exit
+}

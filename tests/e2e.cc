@@ -5,8 +5,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,20 +20,30 @@
 extern char** environ;
 
 namespace quorvi::test {
+namespace {
+
+// What steers quorvi or the test opener: unset in every child unless a test sets it.
+constexpr const char* kCleared[] = {"QUORVI_API_TOKEN",          "QUORVI_BRIDGE_DIR",
+                                    "QUORVI_ONLY_TAGS",          "QUORVI_EXCLUDE_TAGS",
+                                    "QUORVI_APP_PATH",           "QUORVI_TEST_OPENER_LOG",
+                                    "QUORVI_TEST_OPENER_STATUS", "QUORVI_TEST_OPENER_SIGPIPE_LOG",
+                                    "QUORVI_TEST_OPENER_LAUNCH", "QUORVI_TEST_OPENER_LAUNCH_PID"};
 
 std::vector<std::string> environment_with(const Env& changes) {
+  auto changed = [&](const std::string& name) {
+    for (const char* cleared : kCleared)
+      if (name == cleared) return true;
+    for (const auto& change : changes)
+      if (change.first == name) return true;
+    return false;
+  };
   std::vector<std::string> env;
   for (char** entry = environ; *entry; ++entry) {
     std::string text = *entry;
-    std::string name = text.substr(0, text.find('='));
-    bool replaced = false;
-    for (const auto& change : changes)
-      replaced |= change.first == name;
-    if (!replaced) env.push_back(text);
+    if (!changed(text.substr(0, text.find('=')))) env.push_back(text);
   }
-  for (const auto& [name, value] : changes) {
+  for (const auto& [name, value] : changes)
     if (value) env.push_back(name + "=" + *value);
-  }
   return env;
 }
 
@@ -48,6 +59,49 @@ void must(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
+int milliseconds_since(std::chrono::steady_clock::time_point start) {
+  return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count());
+}
+
+// In the child, between fork and exec: only async-signal-safe calls.
+[[noreturn]] void exec_child(const Command& command, int in, int out, int err, char** argv,
+                             char** envp) {
+  ::signal(SIGPIPE, SIG_DFL);
+  if (command.close_stdin) {
+    ::close(0);
+  } else {
+    ::dup2(in, 0);
+  }
+  if (command.stdout_path) {
+    int fd = ::open(command.stdout_path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 1);
+  } else if (command.close_stdout) {
+    int lost[2];
+    if (::pipe(lost) != 0) ::_exit(127);
+    ::dup2(lost[1], 1);
+    ::close(lost[0]);
+    ::close(lost[1]);
+  } else {
+    ::dup2(out, 1);
+  }
+  ::dup2(err, 2);
+  if (command.memory_limit_mib > 0) {
+    rlim_t bytes = static_cast<rlim_t>(command.memory_limit_mib) << 20;
+    rlimit limit{bytes, bytes};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(127);
+  }
+  if (command.file_limit > 0) {
+    rlimit limit{static_cast<rlim_t>(command.file_limit), static_cast<rlim_t>(command.file_limit)};
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
+  }
+  ::execve(argv[0], argv, envp);
+  ::_exit(127);
+}
+
+}  // namespace
+
 Result run(const Command& command) {
   int in[2], out[2], err[2];
   must(::pipe2(in, O_CLOEXEC) == 0 && ::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0,
@@ -61,56 +115,31 @@ Result run(const Command& command) {
 
   pid_t pid = ::fork();
   must(pid >= 0, "fork");
-  if (pid == 0) {
-    ::signal(SIGPIPE, SIG_DFL);
-    if (command.close_stdin) {
-      ::close(0);
-    } else {
-      ::dup2(in[0], 0);
-    }
-    if (command.stdout_path) {
-      int fd = ::open(command.stdout_path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(fd, 1);
-    } else if (command.close_stdout) {
-      int lost[2];
-      if (::pipe(lost) != 0) ::_exit(127);
-      ::dup2(lost[1], 1);
-      ::close(lost[0]);
-      ::close(lost[1]);
-    } else {
-      ::dup2(out[1], 1);
-    }
-    ::dup2(err[1], 2);
-    ::execve(argv[0], argv.data(), envp.data());
-    ::_exit(127);
-  }
+  if (pid == 0) exec_child(command, in[0], out[1], err[1], argv.data(), envp.data());
   ::close(in[0]);
   ::close(out[1]);
   ::close(err[1]);
 
   Result result;
   size_t written = 0;
-  int in_fd = in[1];
+  int fds_in = in[1];
   if (command.close_stdin || command.input.empty()) {
-    ::close(in_fd);
-    in_fd = -1;
+    ::close(fds_in);
+    fds_in = -1;
   } else {
-    ::fcntl(in_fd, F_SETFL, O_NONBLOCK);
+    ::fcntl(fds_in, F_SETFL, O_NONBLOCK);
   }
-  int open_outputs = 2;
+  int outputs[2] = {out[0], err[0]};
   bool killed = false;
-  while (open_outputs > 0 || in_fd >= 0) {
-    auto now = std::chrono::steady_clock::now();
-    int waited = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count());
+  while (outputs[0] >= 0 || outputs[1] >= 0 || fds_in >= 0) {
+    int waited = milliseconds_since(start);
     if (waited >= command.timeout_ms) {
       ::kill(pid, SIGKILL);
       killed = true;
       break;
     }
-    pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in_fd, POLLOUT, 0}};
-    int n = ::poll(fds, 3, command.timeout_ms - waited);
-    if (n < 0 && errno == EINTR) continue;
+    pollfd fds[3] = {{outputs[0], POLLIN, 0}, {outputs[1], POLLIN, 0}, {fds_in, POLLOUT, 0}};
+    if (::poll(fds, 3, command.timeout_ms - waited) < 0 && errno == EINTR) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buffer[65536];
@@ -118,29 +147,25 @@ Result run(const Command& command) {
       if (got > 0) {
         (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(got));
       } else if (got == 0 || errno != EINTR) {
-        ::close(fds[i].fd);
-        (i == 0 ? out[0] : err[0]) = -1;
-        --open_outputs;
+        ::close(outputs[i]);
+        outputs[i] = -1;
       }
     }
-    if (in_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t put = ::write(in_fd, command.input.data() + written, command.input.size() - written);
+    if (fds_in >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      ssize_t put = ::write(fds_in, command.input.data() + written, command.input.size() - written);
       if (put > 0) written += static_cast<size_t>(put);
       if ((put < 0 && errno != EAGAIN && errno != EINTR) || written == command.input.size()) {
-        ::close(in_fd);
-        in_fd = -1;
+        ::close(fds_in);
+        fds_in = -1;
       }
     }
   }
-  if (in_fd >= 0) ::close(in_fd);
-  if (out[0] >= 0) ::close(out[0]);
-  if (err[0] >= 0) ::close(err[0]);
+  for (int fd : {fds_in, outputs[0], outputs[1]})
+    if (fd >= 0) ::close(fd);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  result.elapsed_ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now() - start)
-                                           .count());
+  result.elapsed_ms = milliseconds_since(start);
   result.status = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
@@ -148,8 +173,8 @@ Result run(const Command& command) {
 std::string quorvi_exe() {
   return QUORVI_TEST_EXE;
 }
-std::string test_opener_exe() {
-  return QUORVI_TEST_OPENER_EXE;
+std::string shipped_exe() {
+  return QUORVI_SHIPPED_EXE;
 }
 std::string standin_app_exe() {
   return QUORVI_STANDIN_APP_EXE;
@@ -162,7 +187,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  std::error_code ignored;
+  std::error_code ignored;  // a test may have left the directory closed to its owner
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
@@ -175,10 +200,11 @@ std::string read_file(const std::string& path) {
   return bytes.str();
 }
 
-void write_file(const std::string& path, const std::string& bytes) {
+void write_file(const std::string& path, const std::string& bytes, unsigned mode) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << bytes;
-  must(static_cast<bool>(file), "write_file");
+  file.close();
+  must(static_cast<bool>(file) && ::chmod(path.c_str(), mode) == 0, "write_file");
 }
 
 }  // namespace quorvi::test

@@ -1,6 +1,6 @@
 // `quorvi request` against the stand-in app: the one framed request, the answer and its faults,
-// tag scopes, the refusals that need real files, the launch of the app with its retries, and the
-// socket deadlines. Discovery's own rows are unit tests (src/cli/mcp/discovery_test.cc).
+// tag scopes, what needs real files, the launch of the app with its retries, and each socket
+// deadline once. Discovery's own rows are unit tests (src/cli/mcp/discovery_test.cc).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,56 +17,48 @@
 namespace quorvi::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr char kOff[] = "Open Quorvi and enable Desktop connector in Settings";
-constexpr char kBadPermissions[] = "Connector endpoint permissions are invalid";
-constexpr char kNoResponse[] = "Connector response failed; check the note before retrying changes";
+constexpr char kOff[] = "Open Quorvi and enable Desktop connector in Settings\n";
+constexpr char kNoResponse[] =
+    "Connector response failed; check the note before retrying changes\n";
+constexpr char kNoScope[] = R"({"excludeTags":[],"onlyTags":[]})";
 constexpr size_t kLimit = 1048576;
 
-Result request(const std::string& operation, const std::string& arguments, Env env,
-               const std::string& program = "") {
-  return run(
-      {.args = {"request", operation, arguments}, .env = std::move(env), .program = program});
+Result request(const StandinApp* app, const std::string& operation, const std::string& arguments,
+               Env env = {}, const std::string& program = "") {
+  if (app) env.emplace_back("QUORVI_BRIDGE_DIR", app->dir());
+  return run({.args = {"request", operation, arguments}, .env = env, .program = program});
 }
 
-Result request_at(const StandinApp& app, const std::string& operation, const std::string& arguments,
-                  Env env = {}) {
-  env.emplace_back("QUORVI_BRIDGE_DIR", app.dir());
-  return request(operation, arguments, std::move(env));
+// What a refusal shows: its message, or what came instead.
+std::string refusal(const Result& result) {
+  if (result.status == 1 && result.out.empty()) return result.err;
+  return "status " + std::to_string(result.status) + ": " + result.out + result.err;
 }
-
-#define EXPECT_REFUSED(result, message)                  \
-  do {                                                   \
-    Result refused = (result);                           \
-    EXPECT_EQ(refused.status, 1);                        \
-    EXPECT_EQ(refused.out, "");                          \
-    EXPECT_EQ(refused.err, std::string(message) + "\n"); \
-  } while (false)
 
 std::string body(const std::string& operation, const std::string& arguments,
                  const std::string& scope, const std::string& token) {
   return R"({"arguments":)" + arguments + R"(,"operation":")" + operation + R"(","scope":)" +
          scope + R"(,"token":")" + token + "\"}";
 }
-constexpr char kNoScope[] = R"({"excludeTags":[],"onlyTags":[]})";
 
-TEST(Connector, OneExactFramePerRequestAndTheAnswerPrintedCompact) {
+TEST(Connector, RequestsAndAnswers) {
   TempDir temp;
   StandinApp app(temp / "Automation", {"--record", temp / "requests"});
   ASSERT_TRUE(app.ready());
-  Result created = request_at(app, "create", R"({"text":"# Hello\nworld","tags":"work"})");
+  Result created = request(&app, "create", R"({"text":"# Hello\nworld","tags":"work"})");
   EXPECT_EQ(created.status, 0) << created.err;
   EXPECT_NE(created.out.find(R"("id":"note-1")"), std::string::npos) << created.out;
-  EXPECT_EQ(created.out.find('\n'), created.out.size() - 1);
+  EXPECT_EQ(created.out.find('\n'), created.out.size() - 1);  // one compact line
   // The arguments travel as parsed: -0 stays a double, 2.50 is written shortest.
-  EXPECT_REFUSED(request_at(app, "-h", R"({"z":[1,-0,2.50,"\u00e9"],"a":{"b":null}})"),
-                 "Unknown operation: -h");
-  EXPECT_REFUSED(request_at(app, "read", R"({"id":"none"})"), "Note not found");
-  auto recorded = app.wait_recorded(3);
-  ASSERT_EQ(recorded.size(), 3u);
-  EXPECT_EQ(recorded[1],
+  EXPECT_EQ(refusal(request(&app, "-h", R"({"z":[1,-0,2.50,"\u00e9"],"a":{"b":null}})")),
+            "Unknown operation: -h\n");
+  EXPECT_EQ(app.wait_recorded(2).at(1),
             body("-h", R"({"a":{"b":null},"z":[1,-0.0,2.5,"é"]})", kNoScope, app.token()));
+  // The stand-in refuses a token that is not its own (so token tests mean something).
+  std::string file = read_file(app.dir() + "/connection.json");
+  file.replace(file.find(app.token()), app.token().size(), std::string(72, 'w'));
+  write_file(app.dir() + "/connection.json", file);
+  EXPECT_EQ(refusal(request(&app, "tags", "{}")), "Unauthorized\n");
 }
 
 // quorvi sends the scope normalized, and the stand-in honours it (so scope tests mean something).
@@ -74,41 +66,29 @@ TEST(Connector, TagScopesTravelNormalizedAndHideNotes) {
   TempDir temp;
   StandinApp app(temp / "Automation", {"--record", temp / "requests"});
   ASSERT_TRUE(app.ready());
-  ASSERT_EQ(request_at(app, "create", R"({"text":"scoped","tags":"work"})").status, 0);
-  Result only = request_at(app, "search", R"({"query":"scoped"})",
-                           {{"QUORVI_ONLY_TAGS", "Work, #Personal\n##Later##,,"},
-                            {"QUORVI_EXCLUDE_TAGS", " \xC3\x89T\xC3\x89\r\n# #,a;b"}});
-  EXPECT_NE(only.out.find("scoped"), std::string::npos) << only.out << only.err;
-  Result excluded =
-      request_at(app, "search", R"({"query":"scoped"})", {{"QUORVI_EXCLUDE_TAGS", "WORK"}});
-  EXPECT_EQ(excluded.out.find("scoped"), std::string::npos) << excluded.out;
-  Result elsewhere =
-      request_at(app, "search", R"({"query":"scoped"})", {{"QUORVI_ONLY_TAGS", "home"}});
-  EXPECT_EQ(elsewhere.out.find("scoped"), std::string::npos) << elsewhere.out;
+  ASSERT_EQ(request(&app, "create", R"({"text":"scoped","tags":"work"})").status, 0);
+  const std::string query = R"({"query":"scoped"})";
+  EXPECT_NE(request(&app, "search", query,
+                    {{"QUORVI_ONLY_TAGS", "Work, #Personal\n##Later##,,"},
+                     {"QUORVI_EXCLUDE_TAGS", " \xC3\x89T\xC3\x89\r\n# #,a;b"}})
+                .out.find("scoped"),
+            std::string::npos);
+  EXPECT_EQ(request(&app, "search", query, {{"QUORVI_EXCLUDE_TAGS", "WORK"}}).out.find("scoped"),
+            std::string::npos);
+  EXPECT_EQ(request(&app, "search", query, {{"QUORVI_ONLY_TAGS", "home"}}).out.find("scoped"),
+            std::string::npos);
   // A scope that cannot be read is refused after connecting and before sending anything.
-  EXPECT_REFUSED(request_at(app, "tags", "{}", {{"QUORVI_ONLY_TAGS", "work,\xFF"}}),
-                 "Invalid QUORVI_ONLY_TAGS");
-  EXPECT_REFUSED(request_at(app, "tags", "{}", {{"QUORVI_EXCLUDE_TAGS", "\xC0\x80"}}),
-                 "Invalid QUORVI_EXCLUDE_TAGS");
+  EXPECT_EQ(refusal(request(&app, "tags", "{}", {{"QUORVI_ONLY_TAGS", "work,\xFF"}})),
+            "Invalid QUORVI_ONLY_TAGS\n");
+  EXPECT_EQ(refusal(request(&app, "tags", "{}", {{"QUORVI_EXCLUDE_TAGS", "\xC0\x80"}})),
+            "Invalid QUORVI_EXCLUDE_TAGS\n");
   auto recorded = app.wait_recorded(6);
   ASSERT_EQ(recorded.size(), 6u);
   EXPECT_EQ(
       recorded[1],
-      body("search", R"({"query":"scoped"})",
+      body("search", query,
            R"({"excludeTags":["été","a;b"],"onlyTags":["work","personal","later"]})", app.token()));
-  EXPECT_EQ(recorded[4], "<no request>");
-  EXPECT_EQ(recorded[5], "<no request>");
-}
-
-// The stand-in refuses a token that is not its own (so token tests mean something).
-TEST(Connector, WrongTokenIsRefusedByTheApp) {
-  TempDir temp;
-  StandinApp app(temp / "Automation");
-  ASSERT_TRUE(app.ready());
-  std::string file = read_file(app.dir() + "/connection.json");
-  file.replace(file.find(app.token()), app.token().size(), std::string(72, 'w'));
-  write_file(app.dir() + "/connection.json", file);
-  EXPECT_REFUSED(request_at(app, "tags", "{}"), "Unauthorized");
+  EXPECT_EQ(recorded[4] + recorded[5], "<no request><no request>");
 }
 
 // Tag variables hold control characters that the body escapes sixfold, so a body of any size
@@ -125,102 +105,76 @@ TEST(Connector, RequestLimitIsOneMebibyte) {
   TempDir temp;
   StandinApp app(temp / "Automation", {"--record", temp / "requests"});
   ASSERT_TRUE(app.ready());
-  EXPECT_EQ(request_at(app, "tags", "{}", scope_for_size(app.token(), 0)).status, 0);
-  EXPECT_REFUSED(request_at(app, "tags", "{}", scope_for_size(app.token(), 1)),
-                 "Request exceeds the 1 MB connector limit");
+  EXPECT_EQ(request(&app, "tags", "{}", scope_for_size(app.token(), 0)).status, 0);
+  EXPECT_EQ(refusal(request(&app, "tags", "{}", scope_for_size(app.token(), 1))),
+            "Request exceeds the 1 MB connector limit\n");
   auto recorded = app.wait_recorded(2);
   ASSERT_EQ(recorded.size(), 2u);
   EXPECT_EQ(recorded[0].size(), kLimit);
   EXPECT_EQ(recorded[1], "<no request>");
 }
 
+// The stand-in's fault modes, and what the user sees: a message, or the answer's first bytes.
 TEST(Connector, AnswerFaults) {
-  struct Row {
-    std::vector<std::string> options;
-    const char* message;   // nullptr when the call succeeds
-    std::string out = "";  // "" for the stand-in's ordinary answer
-  } rows[] = {
-      {{"--fault", "close"}, kNoResponse},
-      {{"--fault", "partial"}, "Incomplete connector response"},
-      {{"--fault", "zero-length"}, "Invalid connector response size"},
-      {{"--fault", "oversize"}, "Invalid connector response size"},
-      {{"--fault", "not-json"}, "Invalid connector response"},
-      {{"--fault", "invalid-utf8"}, "Invalid connector response"},
-      {{"--fault", "error-null"}, nullptr, "42\n"},
-      {{"--fault", "trailing"}, nullptr},
-      {{"--fault", "max-size"}, nullptr},
+  const std::pair<const char*, std::string> rows[] = {
+      {"close", kNoResponse},
+      {"partial", "Incomplete connector response\n"},
+      {"zero-length", "Invalid connector response size\n"},
+      {"oversize", "Invalid connector response size\n"},
+      {"not-json", "Invalid connector response\n"},
+      {"invalid-utf8", "Invalid connector response\n"},
+      {"error-null", "42\n"},
+      {"trailing", R"({"tags":)"},
+      {"max-size", R"({"tags":)"},
   };
-  for (const Row& row : rows) {
+  for (const auto& [fault, shown] : rows) {
     TempDir temp;
-    StandinApp app(temp / "Automation", row.options);
-    ASSERT_TRUE(app.ready()) << row.options[1];
-    Result result = request_at(app, "tags", "{}");
-    EXPECT_EQ(result.status, row.message ? 1 : 0) << row.options[1];
-    EXPECT_EQ(result.err, row.message ? row.message + std::string("\n") : "") << row.options[1];
-    if (row.message || !row.out.empty()) {
-      EXPECT_EQ(result.out, row.out) << row.options[1];
-    } else {
-      EXPECT_TRUE(result.out.starts_with(R"({"tags":)")) << row.options[1] << result.out;
-    }
+    StandinApp app(temp / "Automation", {"--fault", fault});
+    ASSERT_TRUE(app.ready()) << fault;
+    Result result = request(&app, "tags", "{}");
+    EXPECT_TRUE((result.out + result.err).starts_with(shown)) << fault << ": " << refusal(result);
+    EXPECT_EQ(result.status, result.out.empty() ? 1 : 0) << fault;
   }
 }
 
-// What needs real files and a real app: a socket opened to others, a directory that is not
-// there (no launch with QUORVI_BRIDGE_DIR set), no HOME, the group container under HOME.
+// A socket opened to others, and a directory that is not there: no launch with
+// QUORVI_BRIDGE_DIR set.
 TEST(Connector, DiscoveryOnRealFiles) {
   TempDir temp;
   StandinApp app(temp / "Automation");
   ASSERT_TRUE(app.ready());
   ASSERT_EQ(::chmod(app.socket_path().c_str(), 0666), 0);
-  EXPECT_REFUSED(request_at(app, "tags", "{}"), kBadPermissions);
-
+  EXPECT_EQ(refusal(request(&app, "tags", "{}")), "Connector endpoint permissions are invalid\n");
   Result absent =
-      request("tags", "{}",
+      request(nullptr, "tags", "{}",
               {{"QUORVI_BRIDGE_DIR", temp / "none"}, {"QUORVI_TEST_OPENER_LOG", temp / "opened"}});
-  EXPECT_REFUSED(absent, kOff);
+  EXPECT_EQ(refusal(absent), kOff);
   EXPECT_EQ(read_file(temp / "opened"), "");
   EXPECT_LT(absent.elapsed_ms, 3000);
-  EXPECT_REFUSED(request("tags", "{}", {{"HOME", std::nullopt}}), "Home directory unavailable");
-
-  TempDir home;
-  StandinApp group(home / "Library/Group Containers/9QVRK2N4TZ.group.quorvi/Automation");
-  ASSERT_TRUE(group.ready());
-  EXPECT_EQ(request("tags", "{}", {{"HOME", home.path()}}).status, 0);
-}
-
-std::string shell_quote(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word)
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
 }
 
 // The opener launches a stand-in that publishes itself after 1.5 seconds, well past the first
-// retries; quorvi finds it and sends its request. The app to launch is the bundle around the
-// executable.
+// retries. The app to launch is the bundle around the executable.
 TEST(Connector, LaunchesTheAppFromItsBundleAndRetries) {
   TempDir home;
-  std::string bundle = home / "Stand In.app";
-  fs::create_directories(bundle + "/Contents/MacOS");
-  std::string exe = bundle + "/Contents/MacOS/quorvi";
-  fs::copy_file(quorvi_exe(), exe);
+  std::string bundle = home / "Stand In.app", exe = bundle + "/Contents/MacOS/quorvi";
+  std::filesystem::create_directories(bundle + "/Contents/MacOS");
+  std::filesystem::copy_file(quorvi_exe(), exe);
   std::string dir = home / "Library/Application Support/Quorvi/Automation";
-  Result result =
-      request("tags", "{}",
-              {{"HOME", home.path()},
-               {"QUORVI_TEST_OPENER_LOG", home / "log"},
-               {"QUORVI_TEST_OPENER_LAUNCH",
-                shell_quote(standin_app_exe()) + " " + shell_quote(dir) +
-                    " --start-delay-ms 1500 --record " + shell_quote(home / "requests")},
-               {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}},
-              exe);
+  std::string launch = "'" + standin_app_exe() + "' '" + dir +
+                       "' --start-delay-ms 1500 --record '" + home / "requests" + "'";
+  Result result = request(nullptr, "tags", "{}",
+                          {{"HOME", home.path()},
+                           {"QUORVI_TEST_OPENER_LOG", home / "log"},
+                           {"QUORVI_TEST_OPENER_LAUNCH", launch},
+                           {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}},
+                          exe);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(read_file(home / "log"), "-g -j -a " + bundle + " --args --quorvi-background\n");
   EXPECT_TRUE(read_file(home / "requests").starts_with(R"({"arguments":{},"operation":"tags",)"));
   // Not our child, so it cannot be waited for: the app removes its rendezvous on SIGTERM.
-  pid_t pid = static_cast<pid_t>(std::atoi(read_file(home / "pid").c_str()));
-  if (pid > 0) ::kill(pid, SIGTERM);
-  for (int waited = 0; fs::exists(dir + "/connection.json") && waited < 5000; waited += 10)
+  if (pid_t pid = std::atoi(read_file(home / "pid").c_str()); pid > 0) ::kill(pid, SIGTERM);
+  for (int waited = 0; std::filesystem::exists(dir + "/connection.json") && waited < 500; ++waited)
     ::usleep(10000);
 }
 
@@ -228,12 +182,12 @@ TEST(Connector, LaunchesTheAppFromItsBundleAndRetries) {
 
 TEST(ConnectorSlow, GivesUpAfterFiveSecondsOfRetries) {
   TempDir home;
-  Env env = {{"HOME", home.path()},
-             {"QUORVI_TEST_OPENER_LOG", home / "log"},
-             {"QUORVI_TEST_OPENER_STATUS", "signal"},  // the opener's fate changes nothing
-             {"QUORVI_APP_PATH", "/Chosen.app"}};
-  Result result = request("tags", "{}", env);
-  EXPECT_REFUSED(result, kOff);
+  Result result = request(nullptr, "tags", "{}",
+                          {{"HOME", home.path()},
+                           {"QUORVI_TEST_OPENER_LOG", home / "log"},
+                           {"QUORVI_TEST_OPENER_STATUS", "signal"},  // its fate changes nothing
+                           {"QUORVI_APP_PATH", "/Chosen.app"}});
+  EXPECT_EQ(refusal(result), kOff);
   EXPECT_EQ(read_file(home / "log"), "-g -j -a /Chosen.app --args --quorvi-background\n");
   EXPECT_GE(result.elapsed_ms, 5000);
   EXPECT_LT(result.elapsed_ms, 10000);
@@ -242,16 +196,16 @@ TEST(ConnectorSlow, GivesUpAfterFiveSecondsOfRetries) {
 TEST(ConnectorSlow, SendDeadlineWhenTheAppNeverReads) {
   TempDir temp;
   StandinApp app(temp / "Automation", {"--fault", "no-read"});
-  Result result = request_at(app, "tags", "{}", scope_for_size(app.token(), 0));
-  EXPECT_REFUSED(result, "Connector request failed; check the note before retrying changes");
+  Result result = request(&app, "tags", "{}", scope_for_size(app.token(), 0));
+  EXPECT_EQ(refusal(result), "Connector request failed; check the note before retrying changes\n");
   EXPECT_GE(result.elapsed_ms, 4900);
 }
 
 TEST(ConnectorSlow, ReceiveDeadlineWhenTheAppNeverAnswers) {
   TempDir temp;
   StandinApp app(temp / "Automation", {"--fault", "hang"});
-  Result result = request_at(app, "tags", "{}");
-  EXPECT_REFUSED(result, kNoResponse);
+  Result result = request(&app, "tags", "{}");
+  EXPECT_EQ(refusal(result), kNoResponse);
   EXPECT_GE(result.elapsed_ms, 14900);
 }
 

@@ -1,21 +1,18 @@
-// `quorvi mcp-server` as a client meets it over real pipes, against the stand-in app: a whole
-// session, hostile input with the server's memory limited, many calls with its descriptors
-// limited, and the ends of its standard streams. The protocol rows themselves are unit tests
-// (src/cli/mcp/session_test.cc and serve_test.cc).
+// `quorvi mcp-server` as a process: hostile input with its memory limited, many calls to the
+// stand-in app with its descriptors limited, and the ends of its standard streams. The protocol
+// rows are unit tests (src/cli/mcp/session_test.cc, serve_test.cc); a whole session with a real
+// client is tests/mcp-interop/sdk.test.js.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "cli/mcp/json.h"
 #include "e2e.h"
 #include "standin.h"
 
 namespace quorvi::test {
 namespace {
-
-using mcp::Json;
 
 const std::string kHandshake =
     R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-06-18",)"
@@ -49,30 +46,6 @@ Command server(const std::string& dir, std::string input) {
           .env = {{"QUORVI_BRIDGE_DIR", dir}},
           .input = std::move(input),
           .memory_limit_mib = kSanitized ? 0 : 32};
-}
-
-TEST(McpServer, SessionAgainstTheApp) {
-  TempDir temp;
-  StandinApp app(temp / "Automation");
-  ASSERT_TRUE(app.ready());
-  Result result = run(server(app.dir(), kHandshake +
-                                            R"({"jsonrpc":"2.0","id":1,"method":"tools/list"})"
-                                            "\n" +
-                                            call(2, "quorvi_create", R"({"text":"# Hi"})") +
-                                            call(3, "quorvi_read", R"({"id":"none"})") + kPing));
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.err, "");
-  auto lines = lines_of(result.out);
-  ASSERT_EQ(lines.size(), 5u) << result.out;
-  Json tools = mcp::parse(lines[1]).value_or(Json())["result"]["tools"];
-  EXPECT_EQ(tools.size(), 14u);
-  Json created = mcp::parse(lines[2]).value_or(Json())["result"];
-  EXPECT_EQ(created["isError"], false) << lines[2];
-  EXPECT_EQ(mcp::write(created["content"][0]["text"]),
-            mcp::write(mcp::write(created["structuredContent"])));
-  EXPECT_EQ(lines[3], R"({"id":3,"jsonrpc":"2.0","result":{"content":[{"text":"Note not found",)"
-                      R"("type":"text"}],"isError":true}})");
-  EXPECT_EQ(lines[4], kPong);
 }
 
 // Lines far over the limit, with and without a last line feed, and binary garbage: each is

@@ -1,19 +1,16 @@
 #include "standin.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
 
 #include <chrono>
-#include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "cli/mcp/json.h"
 #include "e2e.h"
@@ -21,15 +18,13 @@
 namespace quorvi::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-void nap() {
-  timespec pause{0, 10 * 1000 * 1000};
-  ::nanosleep(&pause, nullptr);
-}
-
-bool before(Clock::time_point start, int timeout_ms) {
-  return Clock::now() - start < std::chrono::milliseconds(timeout_ms);
+// Polls `done` every 10 ms for at most `timeout_ms`; its last answer.
+template <class Done>
+bool wait_until(Done done, int timeout_ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
 }
 
 }  // namespace
@@ -43,27 +38,22 @@ StandinApp::StandinApp(std::string dir, std::vector<std::string> extra) : dir_(s
   for (auto& word : words)
     argv.push_back(word.data());
   argv.push_back(nullptr);
-
   pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
 #ifdef __linux__
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a test process that crashed
 #endif
-    int null = ::open("/dev/null", O_RDONLY);
-    if (null >= 0) ::dup2(null, 0);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
   std::string file = dir_ + "/connection.json";
   struct stat info {};
-  for (auto start = Clock::now(); ::lstat(file.c_str(), &info) != 0; nap()) {
-    if (!before(start, 10000) || !running()) return;
+  wait_until([&] { return ::lstat(file.c_str(), &info) == 0 || !running(); }, 10000);
+  if (auto content = mcp::parse(read_file(file)); content && content->is_object()) {
+    socket_name_ = content->value("socket", "");
+    token_ = content->value("token", "");
   }
-  auto content = mcp::parse(read_file(file));
-  if (!content || !content->is_object()) return;
-  socket_name_ = content->value("socket", "");
-  token_ = content->value("token", "");
 }
 
 StandinApp::~StandinApp() {
@@ -72,42 +62,31 @@ StandinApp::~StandinApp() {
 
 std::vector<std::string> StandinApp::recorded() const {
   std::vector<std::string> lines;
-  if (!record_path_) return lines;
-  std::string text = read_file(*record_path_);
+  std::string text = record_path_ ? read_file(*record_path_) : "";
   for (size_t end; (end = text.find('\n')) != std::string::npos; text.erase(0, end + 1))
     lines.push_back(text.substr(0, end));
   return lines;
 }
 
 std::vector<std::string> StandinApp::wait_recorded(size_t count, int timeout_ms) const {
-  auto start = Clock::now();
-  auto lines = recorded();
-  for (; lines.size() < count && before(start, timeout_ms); lines = recorded())
-    nap();
-  return lines;
+  wait_until([&] { return recorded().size() >= count; }, timeout_ms);
+  return recorded();
 }
 
 bool StandinApp::running() {
-  if (status_) return false;
   int status = 0;
-  pid_t done = ::waitpid(pid_, &status, WNOHANG);
-  if (done == 0 || (done < 0 && errno == EINTR)) return true;
-  status_ = done == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (status_ || ::waitpid(pid_, &status, WNOHANG) == 0) return !status_;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return false;
 }
 
 int StandinApp::stop() {
-  if (!running()) return *status_;
-  ::kill(pid_, SIGTERM);
-  for (auto start = Clock::now(); running(); nap()) {
-    if (before(start, 5000)) continue;
+  if (running()) ::kill(pid_, SIGTERM);
+  if (!wait_until([&] { return !running(); }, 5000)) {
     ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    status_ = -1;
+    wait_until([&] { return !running(); }, 5000);
   }
-  return *status_;
+  return status_.value_or(-1);
 }
 
 }  // namespace quorvi::test

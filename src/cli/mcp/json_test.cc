@@ -68,15 +68,6 @@ TEST(Json, RefusesWhatIsNotExactlyOneValue) {
   EXPECT_TRUE(parse(std::string(127, '[') + std::string(127, ']')));
 }
 
-TEST(Json, PrettyAndPrewrittenForms) {
-  auto value = parse(R"({"b":[1,{"c":[],"d":{}}],"a":"x"})");
-  ASSERT_TRUE(value);
-  EXPECT_EQ(write_pretty(*value),
-            "{\n  \"a\": \"x\",\n  \"b\": [\n    1,\n    {\n      \"c\": [],\n      \"d\": {}\n"
-            "    }\n  ]\n}");
-  EXPECT_EQ(write(Json{{"r", prewritten(*value)}}), "{\"r\":" + write(*value) + "}");
-}
-
 TEST(Json, ValidUtf8) {
   const std::pair<const char*, bool> rows[] = {
       {"", true},

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
-#include <stdio.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,17 +26,14 @@ const std::string kTooLong =
     R"({"error":{"code":-32600,"message":"Request exceeds 1 MB"},"id":null,"jsonrpc":"2.0"})"
     "\n";
 
-ConnectorResult no_connector(std::string_view, Json) {
-  return fail("unused");
-}
+const ConnectorCall no_connector = [](std::string_view, Json) -> ConnectorResult {
+  return fail("");
+};
 
-// A temporary file holding `bytes`, positioned at its start.
+// An unnamed temporary file holding `bytes`, positioned at its start.
 Fd temp_file(const std::string& bytes = "") {
-  FILE* file = ::tmpfile();
-  Fd fd(::dup(::fileno(file)));
-  ::fclose(file);
-  EXPECT_TRUE(write_all(fd.get(), bytes));
-  ::lseek(fd.get(), 0, SEEK_SET);
+  Fd fd(::open("/tmp", O_RDWR | O_TMPFILE, 0600));
+  EXPECT_TRUE(write_all(fd.get(), bytes) && ::lseek(fd.get(), 0, SEEK_SET) == 0);
   return fd;
 }
 
@@ -91,24 +87,20 @@ TEST(Serve, EndsAndFailures) {
   EXPECT_TRUE(failed(serve(temp_file(kPing + "\n").get(), read_only.get(), no_connector)));
 }
 
-void ignore_signal(int) {}
-
-// A descriptor handed over non-blocking is waited on, through signals that cut the wait short.
+// A descriptor handed over non-blocking is waited on, through a signal that cuts the wait short.
 TEST(Serve, WaitsOnNonBlockingInputThroughSignals) {
   struct sigaction action = {}, previous = {};
-  action.sa_handler = ignore_signal;  // no SA_RESTART: the wait fails with EINTR
+  action.sa_handler = [](int) {};  // no SA_RESTART: the wait fails with EINTR
   ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
   int ends[2];
-  ASSERT_EQ(::pipe(ends), 0);
-  Fd input(ends[0]);
-  ::fcntl(input.get(), F_SETFL, O_NONBLOCK);
-  pthread_t reader = ::pthread_self();
-  std::thread writer([&] {
+  ASSERT_EQ(::pipe2(ends, O_NONBLOCK), 0);
+  Fd input(ends[0]), output(ends[1]);
+  std::thread writer([&, reader = ::pthread_self()] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ::pthread_kill(reader, SIGUSR1);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    write_all(ends[1], kPing + "\n");
-    ::close(ends[1]);
+    write_all(output.get(), kPing + "\n");
+    output.reset();
   });
   auto served = serve_from(input.get());
   writer.join();

@@ -50,6 +50,7 @@ flags="-O1 -Wno-unused-parameter -Wno-unused-variable -Wno-unused-function -Wno-
 cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Mutants "-DCMAKE_CXX_FLAGS_MUTANTS=$flags" \
   "-DCMAKE_C_FLAGS_MUTANTS=$flags" "${launcher[@]}" >/dev/null
 
+# (Older trees also had the stand-in's own unit tests.)
 unit_binaries=("$build/src/quorvi_unit_tests" "$build/tools/standin-app/standin_unit_tests")
 e2e=$build/tests/quorvi_e2e_tests
 

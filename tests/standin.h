@@ -20,7 +20,7 @@ namespace quorvi::test {
 class StandinApp {
  public:
   // Starts `quorvi-standin-app dir extra...` and waits (at most 10 seconds) for
-  // dir/connection.json. Throws std::runtime_error if the app cannot start.
+  // dir/connection.json; ready() tells whether it came.
   explicit StandinApp(std::string dir, std::vector<std::string> extra = {});
   ~StandinApp();
   StandinApp(const StandinApp&) = delete;

@@ -30,7 +30,9 @@ fi
 
 build="${QUORVI_FUZZ_BUILD:-build-fuzz}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVI_FUZZ=ON -DQUORVI_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVI_FUZZ=ON -DQUORVI_BUILD_TESTS=OFF \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only -DNDEBUG" \
+  "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only -DNDEBUG" >/dev/null
 cmake --build "$build" --target "${targets[@]/#/fuzz_}"
 
 artifacts="$build/fuzz-artifacts"

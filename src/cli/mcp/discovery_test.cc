@@ -29,7 +29,10 @@ struct TempDir {
     std::string pattern = "/tmp/qd-XXXXXX";
     return ::mkdtemp(pattern.data()) ? pattern : std::string("/nonexistent");
   }();
-  ~TempDir() { std::filesystem::remove_all(path); }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
   std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 

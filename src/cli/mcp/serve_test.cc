@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -30,9 +31,11 @@ const ConnectorCall no_connector = [](std::string_view, Json) -> ConnectorResult
   return fail("");
 };
 
-// An unnamed temporary file holding `bytes`, positioned at its start.
+// A temporary file holding `bytes`, positioned at its start.
 Fd temp_file(const std::string& bytes = "") {
-  Fd fd(::open("/tmp", O_RDWR | O_TMPFILE, 0600));
+  FILE* file = ::tmpfile();
+  Fd fd(::dup(::fileno(file)));
+  ::fclose(file);
   EXPECT_TRUE(write_all(fd.get(), bytes) && ::lseek(fd.get(), 0, SEEK_SET) == 0);
   return fd;
 }
@@ -93,8 +96,9 @@ TEST(Serve, WaitsOnNonBlockingInputThroughSignals) {
   action.sa_handler = [](int) {};  // no SA_RESTART: the wait fails with EINTR
   ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
   int ends[2];
-  ASSERT_EQ(::pipe2(ends, O_NONBLOCK), 0);
+  ASSERT_EQ(::pipe(ends), 0);
   Fd input(ends[0]), output(ends[1]);
+  ASSERT_EQ(::fcntl(input.get(), F_SETFL, O_NONBLOCK), 0);
   std::thread writer([&, reader = ::pthread_self()] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ::pthread_kill(reader, SIGUSR1);

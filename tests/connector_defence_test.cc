@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,18 +20,10 @@
 namespace quorvi::test {
 namespace {
 
-// AddressSanitizer's shadow memory does not fit an address-space limit.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+// Stops the test with the errno text when a system call of the test failed.
+void must(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
 
 constexpr char kBadPermissions[] = "Connector endpoint permissions are invalid\n";
 // An MCP session that calls the tags tool as its request 2.

@@ -1,5 +1,10 @@
-// Runs an executable of the build with chosen arguments, environment and standard input, and
-// captures its standard output, standard error and exit status.
+// The end-to-end harness: runs an executable of the build with chosen arguments, environment,
+// standard input and resource limits, and captures its output and exit status.
+//
+//   Result result = run({.args = {"request", "tags", "{}"}, .env = {{"QUORVI_BRIDGE_DIR", dir}}});
+//
+// Every variable that steers quorvi or the test opener is unset in the child unless the command
+// sets it, so that no test depends on the environment it was started from.
 #pragma once
 
 #include <optional>
@@ -12,22 +17,15 @@ namespace quorvi::test {
 // Changes to the inherited environment: a value sets, nothing unsets.
 using Env = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
-// The inherited environment with `changes` applied, as NAME=VALUE words for execve.
-std::vector<std::string> environment_with(const Env& changes);
-
-// The words as a null-terminated argv or envp; valid while `words` lives unchanged.
-std::vector<char*> pointers(std::vector<std::string>& words);
-
-// Throws with the errno text when a system call of the harness failed.
-void must(bool ok, const char* what);
-
 struct Command {
   std::vector<std::string> args;           // without the program name
-  Env env;                                 // changes to the inherited environment
+  Env env;                                 // changes to the cleaned environment
   std::string input;                       // written to standard input, which is then closed
-  bool close_stdin = false;                // start with standard input closed (no descriptor 0)
-  bool close_stdout = false;               // standard output is a pipe whose reader is already gone
+  bool close_stdin = false;                // start with no descriptor 0
+  bool close_stdout = false;               // standard output is a pipe whose reader is gone
   std::optional<std::string> stdout_path;  // send standard output to this file instead
+  long memory_limit_mib = 0;               // the child's address-space limit (0: none)
+  long file_limit = 0;                     // the child's open-descriptor limit (0: none)
   int timeout_ms = 60000;                  // killed after this; status then reads -1
   std::string program;                     // defaults to quorvi_exe()
 };
@@ -43,8 +41,17 @@ Result run(const Command& command);
 
 // Paths of the build's executables.
 std::string quorvi_exe();       // the test variant, whose opener is the test opener
-std::string test_opener_exe();  // records its arguments; see fixtures/test_opener.cc
+std::string shipped_exe();      // the program as installed, which runs /usr/bin/open
 std::string standin_app_exe();  // tools/standin-app
+
+// True in a build with AddressSanitizer, whose shadow memory rules out address-space limits.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+constexpr bool kSanitized = __has_feature(address_sanitizer);
+#else
+constexpr bool kSanitized = false;
+#endif
 
 // A fresh private directory, removed with everything in it when the holder goes.
 class TempDir {
@@ -60,7 +67,7 @@ class TempDir {
   std::string path_;
 };
 
-std::string read_file(const std::string& path);
-void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);  // empty when there is none
+void write_file(const std::string& path, const std::string& bytes, unsigned mode = 0600);
 
 }  // namespace quorvi::test

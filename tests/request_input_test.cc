@@ -70,9 +70,11 @@ TEST(RequestInput, AttachesA700KBFileThroughAPathAndStandardInput) {
 TEST(RequestInput, ReadsNoMoreThanTheLimitAllowsPlusOneByte) {
   // quorvi and then wc share one pipe, so wc counts exactly what quorvi left unread.
   for (std::string word : {"-", "@/dev/stdin"}) {
-    Result result =
-        run_with({"-c", "\"$0\" request attach \"$1\"; wc -c", quorvi_exe(), word},
-                 {{"QUORVI_BRIDGE_DIR", "/nonexistent"}}, std::string(2 * kLimit, ' '), "/bin/sh");
+    Result result = run_with(
+        {"-c",
+         "head -c 2097152 /dev/zero | tr '\\0' ' ' | { \"$0\" request attach \"$1\"; wc -c; }",
+         quorvi_exe(), word},
+        {{"QUORVI_BRIDGE_DIR", "/nonexistent"}}, "", "/bin/sh");
     EXPECT_EQ(result.err, kTooLarge) << word;
     EXPECT_EQ(result.out, std::to_string(2 * kLimit - (kLimit + 1)) + "\n") << word;
   }

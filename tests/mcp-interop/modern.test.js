@@ -7,9 +7,9 @@ import { after, before, describe, it } from 'node:test';
 import { createMCPClient } from '@ai-sdk/mcp';
 import { StdioMCPTransport } from '@ai-sdk/mcp/mcp-stdio';
 
-import { quorviExe, requestTimeoutMs, startStandin, suiteTimeoutMs } from './lib.js';
+import { quorviExe, startStandin, timeout } from './lib.js';
 
-const options = { timeout: requestTimeoutMs };
+const options = { timeout };
 
 // Connects the AI SDK client to a fresh `quorvi mcp-server` with the extra environment `env`;
 // every message in either direction is kept in `traffic`.
@@ -44,7 +44,7 @@ function answer(result) {
   return result.structuredContent.result;
 }
 
-describe('the AI SDK client in the 2026-07-28 era', { timeout: suiteTimeoutMs }, () => {
+describe('the AI SDK client in the 2026-07-28 era', { timeout: 120000 }, () => {
   let app;
   let session;
   let workId;

@@ -1,19 +1,15 @@
 #include "cli/mcp/discovery.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <optional>
 #include <string>
 
 #include "cli/mcp/env_guard_test.h"
@@ -22,27 +18,22 @@ namespace quorvi::mcp {
 namespace {
 
 const std::string kToken(72, 't');
-constexpr char kNoHome[] = "Home directory unavailable";
 constexpr char kBadEndpoint[] = "Invalid connector endpoint";
 constexpr char kBadAuthorization[] = "Invalid connector authorization";
 constexpr char kBadFile[] = "Invalid connector discovery file";
+constexpr char kPrimary[] = "/Library/Application Support/Quorvi/Automation";
+constexpr char kGroup[] = "/Library/Group Containers/9QVRK2N4TZ.group.quorvi/Automation";
 
-class TempDir {
- public:
-  TempDir() {
+struct TempDir {
+  std::string path = [] {
     std::string pattern = "/tmp/qd-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
+    return ::mkdtemp(pattern.data()) ? pattern : std::string("/nonexistent");
+  }();
   ~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path, ignored);
   }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
 void write_file(const std::string& path, const std::string& bytes, mode_t mode = 0600) {
@@ -50,35 +41,24 @@ void write_file(const std::string& path, const std::string& bytes, mode_t mode =
   ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
 }
 
-// A listening socket bound at `path`, mode 0600.
-Fd listen_at(const std::string& path) {
-  Fd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
-  struct sockaddr_un address {};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd.get(), 4) != 0 || ::chmod(path.c_str(), 0600) != 0) {
-    return Fd();
-  }
-  return fd;
-}
-
-std::string rendezvous(const std::string& socket, const std::string& token) {
+std::string rendezvous(const std::string& socket, const std::string& token = kToken) {
   return R"({"socket":")" + socket + R"(","token":")" + token + R"("})";
 }
 
-// An Automation directory as the app keeps it, with a listening socket.
-struct Automation {
-  std::string dir;
-  Fd listener;
-};
-
-Automation make_automation(const std::string& dir) {
+// An Automation directory as the app keeps it, with a socket listening at dir/q-test.sock.
+Fd make_automation(const std::string& dir) {
   std::filesystem::create_directories(dir);
   ::chmod(dir.c_str(), 0700);
-  Automation automation{dir, listen_at(dir + "/q-test.sock")};
-  write_file(dir + "/connection.json", rendezvous("q-test.sock", kToken));
-  return automation;
+  write_file(dir + "/connection.json", rendezvous("q-test.sock"));
+  Fd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+  struct sockaddr_un address {};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, (dir + "/q-test.sock").c_str(), sizeof address.sun_path - 1);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd.get(), 4) != 0 || ::chmod(address.sun_path, 0600) != 0) {
+    return Fd();
+  }
+  return fd;
 }
 
 std::string connect_message(const std::vector<std::string>& candidates) {
@@ -86,241 +66,122 @@ std::string connect_message(const std::vector<std::string>& candidates) {
   return failed(got) ? message_of(got) : "connected";
 }
 
-TEST(DiscoveryTest, ReadsRendezvous) {
-  const std::string token71(71, 'x'), token73(73, 'x');
-  // 24 three-byte characters: 72 bytes.
-  std::string wide_token;
+TEST(Discovery, RendezvousRows) {
+  std::string wide_token;  // 24 three-byte characters: 72 bytes
   for (int i = 0; i < 24; ++i)
     wide_token += "\xE2\x82\xAC";
-  std::string exact = rendezvous("q-a.sock", kToken);
+  std::string exact = rendezvous("q-a.sock");
   exact.insert(1, std::string(4096 - exact.size(), ' '));
-  struct Case {
-    std::string bytes;
-    const char* message;  // nullptr when accepted
-  } cases[] = {
-      {rendezvous("q-abc.sock", kToken), nullptr},
-      {rendezvous("q-.sock", kToken), nullptr},
-      {rendezvous("q-A-9.x.sock", kToken), nullptr},
-      {rendezvous("q-abc.sock", wide_token), nullptr},
-      {R"({"extra":1,"socket":"q-a.sock","token":")" + kToken + "\"}", nullptr},
+  const std::pair<std::string, const char*> rows[] = {
+      {rendezvous("q-A-9.x.sock", wide_token), nullptr},
+      {R"({"extra":1,"socket":"q-.sock","token":")" + kToken + "\"}", nullptr},
       {exact, nullptr},
       {exact + " ", kBadFile},
-      {"", kBadFile},
       {"{", kBadFile},
-      {rendezvous("q-a.sock", kToken) + "x", kBadFile},
       {"[]", kBadEndpoint},
-      {R"("q-a.sock")", kBadEndpoint},
-      {R"({"token":")" + kToken + "\"}", kBadEndpoint},
       {R"({"socket":7,"token":")" + kToken + "\"}", kBadEndpoint},
-      {rendezvous("Q-abc.sock", kToken), kBadEndpoint},
-      {rendezvous("q-abc.SOCK", kToken), kBadEndpoint},
-      {rendezvous("q-a_b.sock", kToken), kBadEndpoint},
-      {rendezvous("q-a b.sock", kToken), kBadEndpoint},
-      {rendezvous("q-a/b.sock", kToken), kBadEndpoint},
-      {rendezvous("q-abc.soc", kToken), kBadEndpoint},
-      {rendezvous("q-", kToken), kBadEndpoint},
-      {rendezvous("q.sock", kToken), kBadEndpoint},
-      {rendezvous("q-abc.sock", token71), kBadAuthorization},
-      {rendezvous("q-abc.sock", token73), kBadAuthorization},
-      {R"({"socket":"q-a.sock"})", kBadAuthorization},
+      {rendezvous("Q-abc.sock"), kBadEndpoint},
+      {rendezvous("q-a_b.sock"), kBadEndpoint},
+      {rendezvous("q-a/b.sock"), kBadEndpoint},
+      {rendezvous("q-abc.soc"), kBadEndpoint},
+      {rendezvous("q-abc.sock", std::string(71, 'x')), kBadAuthorization},
+      {rendezvous("q-abc.sock", std::string(73, 'x')), kBadAuthorization},
       {R"({"socket":"q-a.sock","token":null})", kBadAuthorization},
       {R"({"socket":"bad","token":1})", kBadEndpoint},  // the socket is looked at first
   };
-  for (const Case& c : cases) {
-    Outcome<Rendezvous> got = read_rendezvous(c.bytes);
-    if (c.message) {
-      ASSERT_TRUE(failed(got)) << c.bytes;
-      EXPECT_EQ(message_of(got), c.message) << c.bytes;
-    } else {
-      ASSERT_FALSE(failed(got)) << c.bytes << ": " << message_of(got);
-    }
+  for (const auto& [bytes, message] : rows) {
+    Outcome<Rendezvous> got = read_rendezvous(bytes);
+    EXPECT_EQ(failed(got) ? message_of(got) : "", message ? message : "") << bytes.substr(0, 80);
   }
-  Outcome<Rendezvous> got = read_rendezvous(rendezvous("q-abc.sock", wide_token));
-  ASSERT_FALSE(failed(got));
-  EXPECT_EQ(value_of(got).socket, "q-abc.sock");
-  EXPECT_EQ(value_of(got).token, wide_token);
+  EXPECT_EQ(value_of(read_rendezvous(rendezvous("q-a.sock", wide_token))).token, wide_token);
 }
 
-TEST(DiscoveryTest, PrivacyChecksOnRealFiles) {
+// Each endpoint must be what it claims, the user's own, closed to group and others, and no
+// symlink, even to a private target.
+TEST(Discovery, PrivacyRowsOnRealFiles) {
   TempDir temp;
-  struct Case {
-    std::string name;
-    EndpointKind kind;
-    mode_t mode;
-    const char* message;
-  } cases[] = {
-      {"dir700", EndpointKind::directory, 0700, nullptr},
-      {"dir500", EndpointKind::directory, 0500, nullptr},  // the owner's own bits don't matter
-      {"dir710", EndpointKind::directory, 0710, kBadPermissions},
-      {"dir701", EndpointKind::directory, 0701, kBadPermissions},
-      {"file600", EndpointKind::regular_file, 0600, nullptr},
-      {"file000", EndpointKind::regular_file, 0000, nullptr},
-      {"file640", EndpointKind::regular_file, 0640, kBadPermissions},
-      {"file601", EndpointKind::regular_file, 0601, kBadPermissions},
-      {"file602", EndpointKind::regular_file, 0602, kBadPermissions},
-  };
-  for (const Case& c : cases) {
-    std::string path = temp / c.name;
-    if (c.kind == EndpointKind::directory) {
-      ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
-      ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
-    } else {
-      write_file(path, "{}", c.mode);
-    }
-    Outcome<Ok> got = private_(path, c.kind);
-    if (c.message) {
-      ASSERT_TRUE(failed(got)) << c.name;
-      EXPECT_EQ(message_of(got), c.message) << c.name;
-    } else {
-      EXPECT_FALSE(failed(got)) << c.name << ": " << message_of(got);
-    }
-  }
-
-  Fd listener = listen_at(temp / "q-s.sock");
+  Fd listener = make_automation(temp / "A");
   ASSERT_TRUE(listener.valid());
-  EXPECT_FALSE(failed(private_(temp / "q-s.sock", EndpointKind::socket)));
-  ::chmod((temp / "q-s.sock").c_str(), 0660);
-  EXPECT_EQ(message_of(private_(temp / "q-s.sock", EndpointKind::socket)), kBadPermissions);
-
-  // Symlinks are refused even when they lead to a private target.
-  ASSERT_EQ(::symlink((temp / "dir700").c_str(), (temp / "dirlink").c_str()), 0);
-  ASSERT_EQ(::symlink((temp / "file600").c_str(), (temp / "filelink").c_str()), 0);
-  EXPECT_EQ(message_of(private_(temp / "dirlink", EndpointKind::directory)), kBadPermissions);
-  EXPECT_EQ(message_of(private_(temp / "filelink", EndpointKind::regular_file)), kBadPermissions);
-
-  // The wrong kind, and a path that is not there.
-  EXPECT_EQ(message_of(private_(temp / "dir700", EndpointKind::regular_file)), kBadPermissions);
-  EXPECT_EQ(message_of(private_(temp / "file600", EndpointKind::socket)), kBadPermissions);
-  EXPECT_EQ(message_of(private_(temp / "none", EndpointKind::directory)), kConnectorOff);
+  const std::string dir = temp / "A", file = dir + "/connection.json",
+                    socket = dir + "/q-test.sock";
+  ASSERT_EQ(::symlink(dir.c_str(), (temp / "dirlink").c_str()), 0);
+  ASSERT_EQ(::symlink(file.c_str(), (temp / "filelink").c_str()), 0);
+  write_file(temp / "theirs", "{}");
+  bool root = ::geteuid() == 0;  // only root can give a file away
+  if (root) {
+    ASSERT_EQ(::chown((temp / "theirs").c_str(), 65534, 65534), 0);
+  }
+  const struct Row {
+    std::string path;
+    mode_t mode;  // 0: left as it is
+    EndpointKind kind;
+    const char* message;
+  } rows[] = {
+      {dir, 0500, EndpointKind::directory, nullptr},
+      {dir, 0710, EndpointKind::directory, kBadPermissions},
+      {dir, 0701, EndpointKind::directory, kBadPermissions},
+      {file, 0000, EndpointKind::regular_file, nullptr},
+      {file, 0640, EndpointKind::regular_file, kBadPermissions},
+      {file, 0602, EndpointKind::regular_file, kBadPermissions},
+      {socket, 0600, EndpointKind::socket, nullptr},
+      {socket, 0660, EndpointKind::socket, kBadPermissions},
+      {temp / "dirlink", 0, EndpointKind::directory, kBadPermissions},
+      {temp / "filelink", 0, EndpointKind::regular_file, kBadPermissions},
+      {dir, 0700, EndpointKind::regular_file, kBadPermissions},
+      {file, 0600, EndpointKind::socket, kBadPermissions},
+      {temp / "theirs", 0, EndpointKind::regular_file, root ? kBadPermissions : nullptr},
+      {temp / "none", 0, EndpointKind::directory, kConnectorOff},
+  };
+  for (const Row& row : rows) {
+    if (row.mode) {
+      ASSERT_EQ(::chmod(row.path.c_str(), row.mode), 0);
+    }
+    Outcome<Ok> got = private_(row.path, row.kind);
+    EXPECT_EQ(failed(got) ? message_of(got) : "", row.message ? row.message : "")
+        << row.path << " " << std::oct << row.mode;
+  }
 }
 
-TEST(DiscoveryTest, RefusesAnotherOwner) {
-  // Only root can give a file away; elsewhere the check cannot be arranged.
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to change an owner";
-  TempDir temp;
-  write_file(temp / "theirs", "{}", 0600);
-  ASSERT_EQ(::chown((temp / "theirs").c_str(), 65534, 65534), 0);
-  EXPECT_EQ(message_of(private_(temp / "theirs", EndpointKind::regular_file)), kBadPermissions);
-  ASSERT_EQ(::mkdir((temp / "their-dir").c_str(), 0700), 0);
-  ASSERT_EQ(::chown((temp / "their-dir").c_str(), 65534, 65534), 0);
-  EXPECT_EQ(message_of(private_(temp / "their-dir", EndpointKind::directory)), kBadPermissions);
-}
-
-TEST(DiscoveryTest, CandidateDirectories) {
+TEST(Discovery, CandidateDirectories) {
   using List = std::vector<std::string>;
+  auto listed = [] {
+    auto got = directories();
+    return failed(got) ? List{message_of(got)} : value_of(got);
+  };
+  TempDir temp;
   {
     EnvGuard bridge("QUORVI_BRIDGE_DIR", "");
-    EnvGuard home("HOME", std::nullopt);
-    auto got = directories();
-    ASSERT_FALSE(failed(got));
-    EXPECT_EQ(value_of(got), List{""});
+    EXPECT_EQ(listed(), List{""});
   }
-  {
-    EnvGuard bridge("QUORVI_BRIDGE_DIR", std::nullopt);
-    EnvGuard home("HOME", std::nullopt);
-    auto got = directories();
-    ASSERT_TRUE(failed(got));
-    EXPECT_EQ(message_of(got), kNoHome);
-  }
-  TempDir temp;
   EnvGuard bridge("QUORVI_BRIDGE_DIR", std::nullopt);
-  EnvGuard home("HOME", temp.path());
-  const std::string primary = temp / "Library/Application Support/Quorvi/Automation";
-  const std::string group = temp / "Library/Group Containers/9QVRK2N4TZ.group.quorvi/Automation";
-  auto got = directories();
-  ASSERT_FALSE(failed(got));
-  EXPECT_EQ(value_of(got), (List{primary, group}));
-  // A primary directory in any form, even a dangling symlink, is the only candidate.
-  std::filesystem::create_directories(temp / "Library/Application Support/Quorvi");
-  ASSERT_EQ(::symlink("/nonexistent", primary.c_str()), 0);
-  got = directories();
-  ASSERT_FALSE(failed(got));
-  EXPECT_EQ(value_of(got), List{primary});
   {
-    EnvGuard empty_home("HOME", "");
-    got = directories();
-    ASSERT_FALSE(failed(got));
-    EXPECT_EQ(value_of(got)[0], "Library/Application Support/Quorvi/Automation");
+    EnvGuard home("HOME", std::nullopt);
+    EXPECT_EQ(listed(), List{"Home directory unavailable"});
   }
+  EnvGuard home("HOME", temp.path);
+  EXPECT_EQ(listed(), (List{temp.path + kPrimary, temp.path + kGroup}));
+  Fd group = make_automation(temp.path + kGroup);
+  EXPECT_EQ(connect_message(listed()), "connected");
+  // A primary directory in any form shadows the group container.
+  std::filesystem::create_directories(temp.path + kPrimary);
+  EXPECT_EQ(listed(), List{temp.path + kPrimary});
+  EXPECT_EQ(connect_message(listed()), kBadPermissions);  // mode 0755
 }
 
-TEST(DiscoveryTest, ConnectsWithDeadlinesAndToken) {
-  TempDir temp;
-  Automation app = make_automation(temp / "Automation");
-  ASSERT_TRUE(app.listener.valid());
-  Outcome<Connection> got = connect_any({temp / "missing", app.dir});
-  ASSERT_FALSE(failed(got)) << message_of(got);
-  const Connection& connection = value_of(got);
-  EXPECT_EQ(connection.token, kToken);
-  struct timeval limit {};
-  socklen_t size = sizeof limit;
-  ASSERT_EQ(::getsockopt(connection.socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, &size), 0);
-  EXPECT_EQ(limit.tv_sec, 15);
-  ASSERT_EQ(::getsockopt(connection.socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, &size), 0);
-  EXPECT_EQ(limit.tv_sec, 5);
-  EXPECT_TRUE(::fcntl(connection.socket.get(), F_GETFD) & FD_CLOEXEC);
-}
-
-// The end-to-end tests cover the refusals a user meets; these are the ones they cannot reach.
-TEST(DiscoveryTest, ConnectionFailures) {
-  TempDir temp;
-  const std::string dir = temp / "A";
-  const std::string file = dir + "/connection.json";
-  const std::string socket = dir + "/q-test.sock";
-  Fd listener;
-  struct Case {
-    const char* what;
-    std::function<void()> spoil;
-    const char* message;
-  } cases[] = {
-      {"directory for a file",
-       [&] {
-         ::unlink(file.c_str());
-         ::mkdir(file.c_str(), 0700);
-       },
-       kBadPermissions},
-      {"nobody listening", [&] { listener.reset(); }, kConnectorOff},
-      // Root reads any file, so this case only tells something for other users.
-      {"unreadable file", [&] { ::chmod(file.c_str(), 0200); },
-       ::geteuid() == 0 ? "connected" : "Connector unavailable"},
-  };
-  for (const Case& c : cases) {
-    ::rmdir(file.c_str());
-    ::unlink(file.c_str());
-    ::unlink(socket.c_str());
-    listener = make_automation(dir).listener;
-    ASSERT_EQ(connect_message({dir}), "connected") << c.what;
-    c.spoil();
-    EXPECT_EQ(connect_message({dir}), c.message) << c.what;
-  }
-}
-
-TEST(DiscoveryTest, LaterCandidateMessageOnlyWhenItExists) {
+// A later candidate's failure is shown only when that directory is there.
+TEST(Discovery, WhichCandidateSpeaks) {
   TempDir temp;
   EXPECT_EQ(connect_message({}), kConnectorOff);
   EXPECT_EQ(connect_message({temp / "a", temp / "b"}), kConnectorOff);
-  Automation group = make_automation(temp / "b");
-  ::chmod((group.dir + "/connection.json").c_str(), 0644);
-  EXPECT_EQ(connect_message({temp / "a", group.dir}), kBadPermissions);
-  // The first candidate's message is kept when the later one is absent.
-  Automation primary = make_automation(temp / "a");
-  write_file(primary.dir + "/connection.json", "[]");
-  EXPECT_EQ(connect_message({primary.dir, temp / "c"}), kBadEndpoint);
-}
-
-TEST(DiscoveryTest, PrimaryDirectoryShadowsTheGroupContainer) {
-  TempDir temp;
-  EnvGuard bridge("QUORVI_BRIDGE_DIR", std::nullopt);
-  EnvGuard home("HOME", temp.path());
-  Automation group =
-      make_automation(temp / "Library/Group Containers/9QVRK2N4TZ.group.quorvi/Automation");
-  auto candidates = directories();
-  ASSERT_FALSE(failed(candidates));
-  EXPECT_EQ(connect_message(value_of(candidates)), "connected");
-  std::filesystem::create_directories(temp / "Library/Application Support/Quorvi/Automation");
-  candidates = directories();
-  ASSERT_FALSE(failed(candidates));
-  EXPECT_EQ(connect_message(value_of(candidates)), kBadPermissions);  // mode 0755
+  Fd b = make_automation(temp / "b");
+  ::chmod((temp / "b/connection.json").c_str(), 0644);
+  EXPECT_EQ(connect_message({temp / "a", temp / "b"}), kBadPermissions);
+  Fd a = make_automation(temp / "a");
+  EXPECT_EQ(connect_message({temp / "a"}), "connected");
+  a.reset();  // nobody listening
+  EXPECT_EQ(connect_message({temp / "a"}), kConnectorOff);
+  write_file(temp / "a/connection.json", "[]");
+  EXPECT_EQ(connect_message({temp / "a", temp / "c"}), kBadEndpoint);
 }
 
 }  // namespace

@@ -2,139 +2,75 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <string_view>
 
 namespace quorvi::mcp {
 namespace {
 
-std::string nested(size_t depth, char open, char close) {
-  return std::string(depth, open) + std::string(depth, close);
-}
+using namespace std::string_literals;
 
-TEST(JsonTest, RoundTripsCompactly) {
-  struct Case {
-    const char* in;
-    const char* out;
-  } cases[] = {
-      {"null", "null"},
+TEST(Json, RoundTripsCompactly) {
+  const std::pair<const char*, const char*> rows[] = {
       {" true\r\n", "true"},
-      {"[1, -2, 3.5, \"x\"]", "[1,-2,3.5,\"x\"]"},
       {"{\"b\":1,\"a\":2,\"B\":3}", "{\"B\":3,\"a\":2,\"b\":1}"},  // byte order
       {"{\"a\":1,\"a\":2}", "{\"a\":2}"},                          // last duplicate wins
-      {"-0", "-0.0"},
-      {"[-0, 0, -0.0]", "[-0.0,0,-0.0]"},
-      {"1e23", "1e+23"},
-      {"1e+23", "1e+23"},
-      {"1.0", "1.0"},
-      {"10.0", "10.0"},
-      {"1e1", "10.0"},
-      {"0.1", "0.1"},
-      {"18446744073709551615", "18446744073709551615"},
-      {"-9223372036854775808", "-9223372036854775808"},
+      {"[-0, 0, -0.0, 1.0, 1e1, 0.1, 1e23]", "[-0.0,0,-0.0,1.0,10.0,0.1,1e+23]"},
+      {"[18446744073709551615, -9223372036854775808]",
+       "[18446744073709551615,-9223372036854775808]"},
       {"18446744073709551616", "18446744073709551616.0"},
-      {"1e300", "1e+300"},
       {"\"\\u0000\\u001f\\b\\t\\n\\f\\r\\\"\\\\/\"", "\"\\u0000\\u001f\\b\\t\\n\\f\\r\\\"\\\\/\""},
       {"\"\\u007f\\u00e9\\ud83d\\ude00\"", "\"\x7f\xc3\xa9\xf0\x9f\x98\x80\""},
-      {"{}", "{}"},
-      {"[]", "[]"},
   };
-  for (const auto& c : cases) {
-    auto value = parse(c.in);
-    ASSERT_TRUE(value) << c.in;
-    EXPECT_EQ(write(*value), c.out) << c.in;
+  for (const auto& [in, out] : rows) {
+    auto value = parse(in);
+    EXPECT_TRUE(value && write(*value) == out) << in;
   }
 }
 
-TEST(JsonTest, NumberModel) {
-  EXPECT_TRUE(parse("-0")->is_number_float());
-  EXPECT_TRUE(std::signbit(parse("-0")->get<double>()));
-  EXPECT_TRUE(parse("0")->is_number_unsigned());
-  EXPECT_TRUE(parse("-1")->is_number_integer());
-  EXPECT_TRUE(parse("10.0")->is_number_float());
-  EXPECT_TRUE(parse("1e1")->is_number_float());
-  EXPECT_TRUE(parse("-9223372036854775809")->is_number_float());
-}
-
-TEST(JsonTest, RefusesWhatIsNotExactlyOneValue) {
-  const char* cases[] = {
+// Exactly one value of strict JSON, no byte-order mark, no NUL byte anywhere (the lexer
+// underneath stops at one: found by fuzzing), at most 127 levels deep.
+TEST(Json, RefusesWhatIsNotExactlyOneValue) {
+  const std::string deep_objects = [] {
+    std::string text;
+    for (int i = 0; i < 127; ++i)
+      text += "{\"a\":";
+    return text + "[]" + std::string(127, '}');
+  }();
+  const std::string rows[] = {
       "",
       " ",
-      "\n",
       "{} {}",
       "{}x",
       "[1,]",
       "{\"a\"}",
       "01",
       "1e400",
-      "-1e400",
       "nan",
+      "'a'",
+      "\"a\tb\"",
       "\"\xff\"",
       "\"\xc0\x80\"",
       "\"\xed\xa0\x80\"",
       "\"\\ud800\"",
-      "\"a\tb\"",
-      "'a'",
-      "[1] 2",
-      "{\"a\":1,}",
       "\xef\xbb\xbf{}",
+      "{}\0"s,
+      "\0"s,
+      " \0[]"s,
+      "[1\0]"s,
+      "\"a\"\0\"b\""s,
+      std::string(128, '[') + std::string(128, ']'),
+      deep_objects,
+      std::string(1 << 20, '['),
   };
-  for (const char* text : cases)
-    EXPECT_FALSE(parse(text)) << text;
+  for (const std::string& text : rows)
+    EXPECT_FALSE(parse(text)) << testing::PrintToString(text.substr(0, 40));
+  EXPECT_TRUE(parse(std::string(127, '[') + std::string(127, ']')));
 }
 
-// The lexer underneath stops at a NUL byte; found by fuzzing (fuzz/corpus/json/nul-after-value).
-TEST(JsonTest, RefusesNulBytesAnywhere) {
-  using namespace std::string_view_literals;
-  for (std::string_view text :
-       {"[]\0,\xcd[][/"sv, "{}\0"sv, "1\0"sv, "\0"sv, " \0[]"sv, "\"a\"\0\"b\""sv, "[1\0]"sv}) {
-    EXPECT_FALSE(parse(text)) << testing::PrintToString(std::string(text));
-  }
-}
-
-TEST(JsonTest, NestingLimitIs127Levels) {
-  EXPECT_TRUE(parse(nested(127, '[', ']')));
-  EXPECT_FALSE(parse(nested(128, '[', ']')));
-  std::string objects;
-  for (int i = 0; i < 126; ++i)
-    objects += "{\"a\":";
-  objects += "[]" + std::string(126, '}');
-  EXPECT_TRUE(parse(objects));
-  objects = "[" + objects + "]";
-  EXPECT_FALSE(parse(objects));
-}
-
-TEST(JsonTest, HugeNestingFailsWithoutBuildingIt) {
-  // A 1 MiB line of "[" must fail at the 128th level, not recurse or allocate per level.
-  EXPECT_FALSE(parse(std::string(1 << 20, '[')));
-}
-
-TEST(JsonTest, PrettyForm) {
-  auto value = parse(R"({"b":[1,{"c":[],"d":{}}],"a":"x"})");
-  ASSERT_TRUE(value);
-  EXPECT_EQ(write_pretty(*value),
-            "{\n"
-            "  \"a\": \"x\",\n"
-            "  \"b\": [\n"
-            "    1,\n"
-            "    {\n"
-            "      \"c\": [],\n"
-            "      \"d\": {}\n"
-            "    }\n"
-            "  ]\n"
-            "}");
-  EXPECT_EQ(write_pretty(Json::array()), "[]");
-  EXPECT_EQ(write_pretty(Json(1.0)), "1.0");
-}
-
-TEST(JsonTest, ValidUtf8) {
-  struct Case {
-    const char* text;
-    bool valid;
-  } cases[] = {
+TEST(Json, ValidUtf8) {
+  const std::pair<const char*, bool> rows[] = {
       {"", true},
-      {"plain", true},
       {"\xc3\xa9", true},
       {"\xf4\x8f\xbf\xbf", true},
       {"\xc3", false},
@@ -145,37 +81,24 @@ TEST(JsonTest, ValidUtf8) {
       {"\xff", false},
       {"\x80", false},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(valid_utf8(c.text), c.valid) << c.text;
-}
-
-TEST(JsonTest, PrewrittenValueWritesAsItsText) {
-  std::optional<Json> value = parse(R"({"b":[1,-2,0.5,"x\n"],"a":{"c":null,"d":true}})");
-  ASSERT_TRUE(value);
-  EXPECT_EQ(write(prewritten(*value)), write(*value));
-  Json outer = {{"id", 1}, {"result", prewritten(*value)}};
-  EXPECT_EQ(write(outer), R"({"id":1,"result":)" + write(*value) + "}");
+  for (const auto& [text, valid] : rows)
+    EXPECT_EQ(valid_utf8(text), valid) << text;
 }
 
 // Strings are scanned eight bytes at a time; an escape must be found wherever it falls.
-TEST(JsonTest, EscapesAtEveryPositionOfLongStrings) {
-  struct Case {
-    char byte;
-    std::string_view written;
-  };
-  const Case cases[] = {{'"', "\\\""},       {'\\', "\\\\"}, {'\n', "\\n"},    {'\x01', "\\u0001"},
-                        {'\x1f', "\\u001f"}, {' ', " "},     {'\x7f', "\x7f"}, {'\xc3', "\xc3"}};
-  for (const Case& c : cases) {
+TEST(Json, EscapesAtEveryPositionOfLongStrings) {
+  const std::pair<char, std::string_view> rows[] = {
+      {'"', "\\\""},       {'\\', "\\\\"}, {'\n', "\\n"},    {'\x01', "\\u0001"},
+      {'\x1f', "\\u001f"}, {' ', " "},     {'\x7f', "\x7f"}, {'\xc3', "\xc3"}};
+  for (const auto& [byte, written] : rows) {
     for (size_t at = 0; at < 20; ++at) {
       std::string text(20, 'a');
-      text[at] = c.byte;
+      text[at] = byte;
       std::string expected = "\"";
-      expected.append(at, 'a').append(c.written).append(19 - at, 'a').push_back('"');
-      EXPECT_EQ(write(Json(text)), expected) << int(c.byte) << " at " << at;
+      expected.append(at, 'a').append(written).append(19 - at, 'a').push_back('"');
+      EXPECT_EQ(write(Json(text)), expected) << int(byte) << " at " << at;
     }
   }
-  std::string tabs(16, 'x');
-  EXPECT_EQ(write(Json(tabs + "\t\t")), "\"" + tabs + "\\t\\t\"");
 }
 
 }  // namespace

@@ -360,9 +360,6 @@ TEST(SessionTest, StatelessRevision) {
        R"({"id":1,"jsonrpc":"2.0","result":{"content":[{"text":"{\"result\":{\"id\":\"n1\"}}",)"
        R"("type":"text"}],"isError":false,"resultType":"complete",)"
        R"("structuredContent":{"result":{"id":"n1"}}}})"},
-      {modern("tools/call", call + R"({"id":"gone"})"),
-       R"({"id":1,"jsonrpc":"2.0","result":{"content":[{"text":"Note not found","type":"text"}],)"
-       R"("isError":true,"resultType":"complete"}})"},
       {modern("tools/call", call + "{}"), error(-32602, "Invalid tool arguments")},
       {modern("ping"), not_found},
       {modern("initialize"), not_found},
@@ -387,13 +384,10 @@ TEST(SessionTest, StatelessRevision) {
                            {"instructions", discovered["instructions"]},
                            {"protocolVersion", "2025-06-18"},
                            {"serverInfo", {{"name", "Quorvi"}, {"version", "0.11.0"}}}})},
-      {modern("tools/list"), listed},
-      {modern("tools/list", R"("cursor":"x")"), error(-32002, "Initialize the MCP session first")},
   };
   Session session;
   ConnectorCall connector = [](std::string_view, Json arguments) -> ConnectorResult {
-    if (arguments["id"] == "n1") return Json{{"id", "n1"}};
-    return fail("Note not found");
+    return arguments;
   };
   for (const auto& [in, out] : rows) {
     SCOPED_TRACE(in);

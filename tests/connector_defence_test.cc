@@ -33,13 +33,11 @@ constexpr bool kSanitized = false;
 #endif
 
 constexpr char kBadPermissions[] = "Connector endpoint permissions are invalid\n";
-// An MCP session that calls the tags tool as its request 2.
+// A call of the tags tool in the stateless revision, which needs no handshake.
 constexpr char kToolCall[] =
-    R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18","capabilities":{},"clientInfo":{"name":"t","version":"1"}}})"
-    "\n"
-    R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
-    "\n"
-    R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"quorvi_tags","arguments":{}}})"
+    R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"quorvi_tags","arguments":{},)"
+    R"("_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28",)"
+    R"("io.modelcontextprotocol/clientCapabilities":{}}}})"
     "\n";
 const std::string kResponseMemory =
     "Not enough memory for the connector response; check the note before retrying changes";
@@ -190,7 +188,7 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
   stop(app);
   EXPECT_TRUE(fits.out == result + "\n") << fits.err;
   EXPECT_EQ(short_of_memory.out + short_of_memory.err, kResponseMemory + "\n");
-  EXPECT_NE(session.out.find(kResponseMemory + R"(","type":"text"}],"isError":true})"),
+  EXPECT_NE(session.out.find(kResponseMemory + R"(","type":"text"}],"isError":true)"),
             std::string::npos)
       << session.out.substr(0, 500);
   EXPECT_NE(session.out.find(R"({"id":3,"jsonrpc":"2.0","result":{}})"), std::string::npos);

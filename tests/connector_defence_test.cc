@@ -100,7 +100,8 @@ void stop(pid_t pid) {
   ::waitpid(pid, nullptr, 0);
 }
 
-// Runs `sh -c 'PREFIX; exec quorvi ARGS'`: the prefix sets limits and signal dispositions.
+// Runs `bash -c 'PREFIX; exec quorvi ARGS'`: the prefix sets limits and signal dispositions (dash
+// cannot leave the child-ended signal ignored).
 Result quorvi(std::vector<std::string> args, const Env& env, const std::string& prefix = ":",
               const std::string& input = "") {
   Command command;
@@ -108,7 +109,7 @@ Result quorvi(std::vector<std::string> args, const Env& env, const std::string& 
   command.args.insert(command.args.end(), args.begin(), args.end());
   command.env = env;
   command.input = input;
-  command.program = "/bin/sh";
+  command.program = "/bin/bash";
   return run(command);
 }
 

@@ -39,8 +39,6 @@ constexpr char kToolCall[] =
     R"("_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28",)"
     R"("io.modelcontextprotocol/clientCapabilities":{}}}})"
     "\n";
-const std::string kResponseMemory =
-    "Not enough memory for the connector response; check the note before retrying changes";
 
 sockaddr_un address_of(const std::string& path) {
   sockaddr_un address{};
@@ -171,8 +169,7 @@ TEST(ConnectorDefence, LaunchedAppGetsNoStandardInput) {
 }
 
 // An 8 MiB answer of empty objects, under an address-space limit that a tree of one node per
-// value would not fit: the answer passes whole, or fails as an ordinary failure after which an
-// MCP session goes on.
+// value would not fit: the answer passes whole, or fails as an ordinary failure.
 TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
   if (kSanitized) GTEST_SKIP();
   std::string result = "[{}";
@@ -184,15 +181,11 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
   Env env = {{"QUORVI_BRIDGE_DIR", temp.path()}};
   Result fits = request(env, "ulimit -v 120000");
   Result short_of_memory = request(env, "ulimit -v 30000");
-  Result session = quorvi({"mcp-server"}, env, "ulimit -v 30000",
-                          std::string(kToolCall) + R"({"jsonrpc":"2.0","id":3,"method":"ping"})");
   stop(app);
   EXPECT_TRUE(fits.out == result + "\n") << fits.err;
-  EXPECT_EQ(short_of_memory.out + short_of_memory.err, kResponseMemory + "\n");
-  EXPECT_NE(session.out.find(kResponseMemory + R"(","type":"text"}],"isError":true)"),
-            std::string::npos)
-      << session.out.substr(0, 500);
-  EXPECT_NE(session.out.find(R"({"id":3,"jsonrpc":"2.0","result":{}})"), std::string::npos);
+  EXPECT_EQ(
+      short_of_memory.out + short_of_memory.err,
+      "Not enough memory for the connector response; check the note before retrying changes\n");
 }
 
 // A connector whose queue of pending connections is full, as when the app hangs: the connect

@@ -65,7 +65,6 @@ TEST(RequestInput, NamesTheInputThatCouldNotBeUsed) {
       {"@" + temp / "none", "", "No such file: " + temp / "none\n"},
       {"@" + temp.path(), "", "Not a regular file or pipe: " + temp.path() + "\n"},
       {"-", "", "Could not read standard input\n"},  // started without a descriptor 0
-      {"-", "[1]", "Arguments must be a JSON object\n"},
       {"@" + temp / "latin1.json", "", "Arguments must be valid UTF-8\n"},
   };
   for (const auto& row : rows) {

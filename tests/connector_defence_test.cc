@@ -26,35 +26,37 @@ void must(bool ok, const char* what) {
 }
 
 constexpr char kBadPermissions[] = "Connector endpoint permissions are invalid\n";
-// An MCP session that calls the tags tool as its request 2.
+// A call of the tags tool in the stateless revision, which needs no handshake.
 constexpr char kToolCall[] =
-    R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-06-18","capabilities":{},"clientInfo":{"name":"t","version":"1"}}})"
-    "\n"
-    R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
-    "\n"
-    R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"quorvi_tags","arguments":{}}})"
+    R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"quorvi_tags","arguments":{},)"
+    R"("_meta":{"io.modelcontextprotocol/protocolVersion":"2026-07-28",)"
+    R"("io.modelcontextprotocol/clientCapabilities":{}}}})"
     "\n";
-constexpr char kResponseMemory[] =
-    "Not enough memory for the connector response; check the note before retrying changes";
 
-// Binds DIR/q-test.sock and writes connection.json, both private to root; returns the listener.
+sockaddr_un address_of(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  return address;
+}
+
+// Binds DIR/q-test.sock and writes connection.json, both private to root; returns the socket,
+// listening unless `backlog` is negative.
 int publish(const std::string& dir, int backlog) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_un address {};
-  address.sun_family = AF_UNIX;
-  std::string path = dir + "/q-test.sock";
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  sockaddr_un address = address_of(dir + "/q-test.sock");
   must(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0, "bind");
-  must(::chmod(path.c_str(), 0600) == 0, "chmod");
   write_file(dir + "/connection.json",
              R"({"socket":"q-test.sock","token":")" + std::string(72, 't') + "\"}");
-  must(::chmod((dir + "/connection.json").c_str(), 0600) == 0, "chmod");
+  must(::chmod(address.sun_path, 0600) == 0 &&
+           ::chmod((dir + "/connection.json").c_str(), 0600) == 0,
+       "chmod");
   if (backlog >= 0) must(::listen(fd, backlog) == 0, "listen");
   return fd;
 }
 
-// A connector in a child process that listens as `uid` and answers every request with `body`,
-// until it is killed.
+// A connector in a child process that listens as `uid` and, once it has a whole request frame,
+// answers with `body`; until it is killed.
 pid_t serve(const std::string& dir, const std::string& body, uid_t uid = 0) {
   int ready[2];
   must(::pipe(ready) == 0, "pipe");
@@ -70,17 +72,11 @@ pid_t serve(const std::string& dir, const std::string& body, uid_t uid = 0) {
     answer += body;
     for (;;) {
       int connection = ::accept(listener, nullptr, nullptr);
-      std::string request;
-      char chunk[4096];
-      ssize_t got;
-      while ((got = ::recv(connection, chunk, sizeof chunk, 0)) > 0) {
-        request.append(chunk, static_cast<size_t>(got));
-        auto byte = [&](size_t i) { return size_t{static_cast<unsigned char>(request[i])}; };
-        if (request.size() >= 4 &&
-            request.size() >= 4 + (byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3))) {
-          ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
-          break;
-        }
+      unsigned char size[4];
+      if (::recv(connection, size, 4, MSG_WAITALL) == 4) {
+        std::string request(size_t{size[0]} << 24 | size[1] << 16 | size[2] << 8 | size[3], '\0');
+        ::recv(connection, request.data(), request.size(), MSG_WAITALL);
+        ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
       }
       ::close(connection);
     }
@@ -97,27 +93,21 @@ void stop(pid_t pid) {
   ::waitpid(pid, nullptr, 0);
 }
 
-// Runs quorvi with `args`, through `sh -c 'SHELL_PREFIX; exec quorvi ARGS'` when a prefix is
-// given, or through `program` when one is.
-Result quorvi(std::vector<std::string> args, const Env& env, const std::string& input = "",
-              const std::string& shell_prefix = "", const std::string& program = "") {
+// Runs `bash -c 'PREFIX; exec quorvi ARGS'`: the prefix sets limits and signal dispositions (dash
+// cannot leave the child-ended signal ignored).
+Result quorvi(std::vector<std::string> args, const Env& env, const std::string& prefix = ":",
+              const std::string& input = "") {
   Command command;
-  command.args = std::move(args);
+  command.args = {"-c", prefix + "; exec \"$0\" \"$@\"", quorvi_exe()};
+  command.args.insert(command.args.end(), args.begin(), args.end());
   command.env = env;
   command.input = input;
-  command.timeout_ms = 20000;
-  if (!shell_prefix.empty()) {
-    command.program = "/bin/sh";
-    command.args.insert(command.args.begin(),
-                        {"-c", shell_prefix + "; exec \"$0\" \"$@\"", quorvi_exe()});
-  } else if (!program.empty()) {
-    command.program = program;
-  }
+  command.program = "/bin/bash";
   return run(command);
 }
 
-Result request(const Env& env, const std::string& shell_prefix = "") {
-  return quorvi({"request", "tags", "{}"}, env, "", shell_prefix);
+Result request(const Env& env, const std::string& prefix = ":") {
+  return quorvi({"request", "tags", "{}"}, env, prefix);
 }
 
 TEST(ConnectorDefence, AnswersOnlyFromTheEffectiveUser) {
@@ -125,9 +115,7 @@ TEST(ConnectorDefence, AnswersOnlyFromTheEffectiveUser) {
   pid_t other = serve(temp.path(), R"({"result":"forged"})", 65534);
   Result result = request({{"QUORVI_BRIDGE_DIR", temp.path()}});
   stop(other);
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, kBadPermissions);
+  EXPECT_EQ(result.out + result.err, kBadPermissions);
 }
 
 TEST(ConnectorDefence, TrailingSeparatorDoesNotFollowASymlink) {
@@ -135,20 +123,18 @@ TEST(ConnectorDefence, TrailingSeparatorDoesNotFollowASymlink) {
   StandinApp app(temp / "Automation");
   ASSERT_TRUE(app.ready());
   std::filesystem::create_directory_symlink(app.dir(), temp / "link");
-  for (const char* suffix : {"/", "//"}) {
-    Result result = request({{"QUORVI_BRIDGE_DIR", temp / "link" + suffix}});
-    EXPECT_EQ(result.err, kBadPermissions) << suffix;
+  for (auto [dir, err] : {std::pair{temp / "link/", kBadPermissions},
+                          {temp / "link//", kBadPermissions},
+                          {app.dir() + "/", ""}}) {
+    EXPECT_EQ(request({{"QUORVI_BRIDGE_DIR", dir}}).err, err) << dir;
   }
-  EXPECT_EQ(request({{"QUORVI_BRIDGE_DIR", app.dir() + "/"}}).status, 0);
 }
 
+// Ignored, as a parent may leave it, the child-ended signal would make waiting for the opener
+// fail.
 TEST(ConnectorDefence, SignalDispositionOfTheParentChangesNothing) {
-  TempDir temp;
-  Env env = {{"QUORVI_TEST_OPENER_LOG", temp / "log"}};
-  Result result =
-      quorvi({"--ignore-signal=CHLD", quorvi_exe(), "new", "hello"}, env, "", "", "/usr/bin/env");
+  Result result = quorvi({"new", "hello"}, {}, "trap '' CHLD");
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(read_file(temp / "log"), "quorvi://x-callback-url/create?text=hello\n");
 }
 
 TEST(ConnectorDefence, InvalidScopeIsRefusedBeforeAnyLaunch) {
@@ -171,7 +157,7 @@ TEST(ConnectorDefence, LaunchedAppGetsNoStandardInput) {
              {"QUORVI_TEST_OPENER_LOG", "/dev/stdin"},
              {"QUORVI_TEST_OPENER_LAUNCH", standin_app_exe() + " '" + dir + "'"},
              {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}};
-  Result result = quorvi({"mcp-server"}, env, kToolCall);
+  Result result = quorvi({"mcp-server"}, env, ":", kToolCall);
   if (std::filesystem::exists(home / "pid")) ::kill(std::stoi(read_file(home / "pid")), SIGTERM);
   EXPECT_EQ(result.out.find("Parse error"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find(R"("isError":false)"), std::string::npos) << result.out;
@@ -190,19 +176,11 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
   Env env = {{"QUORVI_BRIDGE_DIR", temp.path()}};
   Result fits = request(env, "ulimit -v 120000");
   Result short_of_memory = request(env, "ulimit -v 30000");
-  Result session = quorvi({"mcp-server"}, env,
-                          std::string(kToolCall) + R"({"jsonrpc":"2.0","id":3,"method":"ping"})",
-                          "ulimit -v 30000");
   stop(app);
-  EXPECT_EQ(fits.status, 0) << fits.err;
-  EXPECT_EQ(fits.out, result + "\n");
-  EXPECT_EQ(short_of_memory.status, 1);
-  EXPECT_EQ(short_of_memory.err, std::string(kResponseMemory) + "\n");
-  EXPECT_EQ(session.status, 0);
-  EXPECT_NE(session.out.find(std::string(kResponseMemory) + R"(","type":"text"}],"isError":true})"),
-            std::string::npos)
-      << session.out.substr(0, 500);
-  EXPECT_NE(session.out.find(R"({"id":3,"jsonrpc":"2.0","result":{}})"), std::string::npos);
+  EXPECT_TRUE(fits.out == result + "\n") << fits.err;
+  EXPECT_EQ(
+      short_of_memory.out + short_of_memory.err,
+      "Not enough memory for the connector response; check the note before retrying changes\n");
 }
 
 // A connector whose queue of pending connections is full, as when the app hangs: the connect
@@ -210,19 +188,16 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
 TEST(ConnectorDefenceSlow, FullAcceptQueueEndsWithTheSendDeadline) {
   TempDir temp;
   int listener = publish(temp.path(), 0);
+  sockaddr_un address = address_of(temp / "q-test.sock");
   int queued[4];
   for (int& fd : queued) {
     fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    struct sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, (temp / "q-test.sock").c_str(), sizeof address.sun_path - 1);
     ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   }
   Result result = request({{"QUORVI_BRIDGE_DIR", temp.path()}});
   for (int fd : queued)
     ::close(fd);
   ::close(listener);
-  EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "Open Quorvi and enable Desktop connector in Settings\n");
 }
 

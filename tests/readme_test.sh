@@ -11,21 +11,13 @@ build_dir=$(cd "$2" && pwd) || exit 1
 scratch=$(mktemp -d /tmp/quorvi-readme.XXXXXX) || exit 1
 trap 'rm -rf "$scratch"' EXIT
 
-blocks=()
-block="" state=text
-while IFS= read -r line; do
-  case $state in
-    text) [[ $line == '<!-- README test: runs -->' ]] && state=marked ;;
-    marked) [[ $line == '```sh' ]] && state=block || state=text ;;
-    block)
-      if [[ $line == '```' ]]; then
-        blocks+=("$block") block="" state=text
-      else
-        block+="${line//\/tmp\//$scratch/}"$'\n'
-      fi
-      ;;
-  esac
-done < <(cat "$source_dir/README.md" "$source_dir/tools/standin-app/README.md")
+# The marked blocks, each ended by a NUL.
+mapfile -d '' blocks < <(awk -v scratch="$scratch/" '
+  state == "block" && $0 == "```" { printf "%s%c", block, 0; block = ""; state = ""; next }
+  state == "block" { gsub("/tmp/", scratch); block = block $0 "\n"; next }
+  state == "marked" { state = $0 == "```sh" ? "block" : ""; next }
+  $0 == "<!-- README test: runs -->" { state = "marked" }
+' "$source_dir/README.md" "$source_dir/tools/standin-app/README.md")
 
 failures=0
 for i in "${!blocks[@]}"; do

@@ -125,17 +125,10 @@ TEST(JsonTest, ParseMembersWritesWhatTheTreeWrites) {
     std::optional<Json> tree = parse(text);
     std::optional<Json> lean = parse_members(text, {"error", "result"});
     ASSERT_TRUE(tree && lean) << text;
-    if (tree->is_object()) {
-      for (const char* name : {"error", "result"}) {
-        EXPECT_EQ(lean->contains(name), tree->contains(name)) << text;
-        if (tree->contains(name)) {
-          EXPECT_EQ(write((*lean)[name]), write((*tree)[name])) << text;
-        }
-      }
-      EXPECT_FALSE(lean->contains("other") || lean->contains("skip")) << text;
-    } else {
-      EXPECT_EQ(write(*lean), write(*tree)) << text;
+    for (const char* unwanted : {"other", "skip"}) {
+      if (tree->is_object()) tree->erase(unwanted);
     }
+    EXPECT_EQ(write(*lean), write(*tree)) << text;
   }
   const std::string refused[] = {
       R"({"result":[}")",
@@ -144,10 +137,8 @@ TEST(JsonTest, ParseMembersWritesWhatTheTreeWrites) {
       "{\"result\":" + std::string(127, '[') + std::string(127, ']') + "}",
       std::string("[1]\0", 4),
       "\xEF\xBB\xBF[]"};
-  for (const std::string& text : refused) {
-    EXPECT_EQ(parse(text), std::nullopt) << text;
-    EXPECT_EQ(parse_members(text, {"result"}), std::nullopt) << text;
-  }
+  for (const std::string& text : refused)
+    EXPECT_FALSE(parse(text) || parse_members(text, {"result"})) << text;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ namespace quorvi::test {
 namespace {
 
 constexpr char kUsage[] = "Usage: quorvi mcp-server | quorvi request OPERATION JSON_OBJECT\n";
+constexpr char kOff[] = "Open Quorvi and enable Desktop connector in Settings\n";
 constexpr char kNotOpened[] = "Could not open Quorvi\n";
 constexpr char kNoToken[] = "Set QUORVI_API_TOKEN from Quorvi Settings \xE2\x86\x92 Automation\n";
 
@@ -43,6 +44,8 @@ TEST(Cli, WhatEachLinePrintsAndOpens) {
       {{}, {"request", "op"}, 1, "", kUsage, ""},
       {{}, {"mcp-server", "--help"}, 1, "", kUsage, ""},
       {{}, {"new", "\xFF"}, 1, "", "Arguments must be valid UTF-8\n", ""},
+      // A fixed connector directory that is not there: no launch.
+      {{}, {"request", "tags", "{}"}, 1, "", kOff, ""},
   };
   for (Row& row : rows) {
     TempDir dir;

@@ -98,15 +98,6 @@ TEST(Connector, AnswerFaults) {
   }
 }
 
-// With QUORVI_BRIDGE_DIR set, a directory that is not there is an answer at once: no launch.
-TEST(Connector, FixedDirectoryNeverLaunches) {
-  TempDir temp;
-  Result absent = request(temp / "none", "tags", "{}", {{"QUORVI_TEST_OPENER_LOG", temp / "log"}});
-  EXPECT_EQ(refusal(absent), kOff);
-  EXPECT_EQ(read_file(temp / "log"), "");
-  EXPECT_LT(absent.elapsed_ms, 3000);
-}
-
 // The opener launches a stand-in that publishes itself after 1.5 seconds, well past the first
 // retries. The app to launch is the bundle around the executable.
 TEST(Connector, LaunchesTheAppFromItsBundleAndRetries) {

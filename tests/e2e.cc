@@ -74,27 +74,15 @@ Result run(const Command& command) {
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
-  int status = 0;
   auto elapsed_ms = [&] {
     auto elapsed = std::chrono::steady_clock::now() - start;
     return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
   };
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
+  int status = 0;
+  for (; ::waitpid(pid, &status, WNOHANG) == 0; ::usleep(2000))
     if (elapsed_ms() > command.timeout_ms) ::kill(pid, SIGKILL);
-    ::usleep(2000);
-  }
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err),
           elapsed_ms()};
-}
-
-std::string quorvi_exe() {
-  return QUORVI_TEST_EXE;
-}
-std::string shipped_exe() {
-  return QUORVI_SHIPPED_EXE;
-}
-std::string standin_app_exe() {
-  return QUORVI_STANDIN_APP_EXE;
 }
 
 TempDir::TempDir() {

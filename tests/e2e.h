@@ -39,9 +39,17 @@ struct Result {
 
 Result run(const Command& command);
 
-std::string quorvi_exe();       // the test variant, whose opener is the test opener
-std::string shipped_exe();      // the program as installed, which runs /usr/bin/open
-std::string standin_app_exe();  // tools/standin-app
+// The test variant, whose opener is the test opener; the program as installed, which runs
+// /usr/bin/open; and tools/standin-app.
+inline std::string quorvi_exe() {
+  return QUORVI_TEST_EXE;
+}
+inline std::string shipped_exe() {
+  return QUORVI_SHIPPED_EXE;
+}
+inline std::string standin_app_exe() {
+  return QUORVI_STANDIN_APP_EXE;
+}
 
 // True in a build with AddressSanitizer, whose shadow memory rules out address-space limits.
 #if defined(__SANITIZE_ADDRESS__)

@@ -14,6 +14,7 @@ namespace {
 
 constexpr char kUsage[] = "Usage: quorvi mcp-server | quorvi request OPERATION JSON_OBJECT\n";
 constexpr char kOff[] = "Open Quorvi and enable Desktop connector in Settings\n";
+constexpr char kBadScope[] = "Invalid QUORVI_ONLY_TAGS\n";
 constexpr char kNotOpened[] = "Could not open Quorvi\n";
 constexpr char kNoToken[] = "Set QUORVI_API_TOKEN from Quorvi Settings \xE2\x86\x92 Automation\n";
 
@@ -44,8 +45,9 @@ TEST(Cli, WhatEachLinePrintsAndOpens) {
       {{}, {"request", "op"}, 1, "", kUsage, ""},
       {{}, {"mcp-server", "--help"}, 1, "", kUsage, ""},
       {{}, {"new", "\xFF"}, 1, "", "Arguments must be valid UTF-8\n", ""},
-      // A fixed connector directory that is not there: no launch.
+      // A fixed connector directory that is not there: no launch; a scope that cannot be read.
       {{}, {"request", "tags", "{}"}, 1, "", kOff, ""},
+      {{{"QUORVI_ONLY_TAGS", "work,\xFF"}}, {"request", "tags", "{}"}, 1, "", kBadScope, ""},
   };
   for (Row& row : rows) {
     TempDir dir;

@@ -6,42 +6,23 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
+
+#include "cli/mcp/json.h"
+#include "standin.h"
 
 extern char** environ;
 
 namespace quorvi::test {
 namespace {
-
-// What steers quorvi or the test opener: unset in every child unless a test sets it.
-constexpr std::string_view kCleared[] = {
-    "QUORVI_API_TOKEN",          "QUORVI_BRIDGE_DIR",
-    "QUORVI_ONLY_TAGS",          "QUORVI_EXCLUDE_TAGS",
-    "QUORVI_APP_PATH",           "QUORVI_TEST_OPENER_LOG",
-    "QUORVI_TEST_OPENER_STATUS", "QUORVI_TEST_OPENER_SIGPIPE_LOG",
-    "QUORVI_TEST_OPENER_LAUNCH", "QUORVI_TEST_OPENER_LAUNCH_PID"};
-
-std::vector<std::string> environment_with(const Env& changes) {
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry; ++entry) {
-    std::string_view name = std::string_view(*entry).substr(0, std::string_view(*entry).find('='));
-    bool changed = std::find(std::begin(kCleared), std::end(kCleared), name) != std::end(kCleared);
-    for (const auto& change : changes)
-      changed |= change.first == name;
-    if (!changed) env.emplace_back(*entry);
-  }
-  for (const auto& [name, value] : changes)
-    if (value) env.push_back(name + "=" + *value);
-  return env;
-}
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
   std::vector<char*> result;
@@ -62,12 +43,20 @@ void set_limit(int resource, long value) {
 // a pipe, not even for a process the child left behind.
 Result run(const Command& command) {
   TempDir io;
-  write_file(io / "in", command.input);
-  std::vector<std::string> args{command.program.empty() ? quorvi_exe() : command.program};
+  std::string in = io / "in", out = io / "out", err = io / "err";
+  write_file(in, command.input);
+  std::vector<std::string> args{command.program.empty() ? quorvi_exe() : command.program}, env;
   args.insert(args.end(), command.args.begin(), command.args.end());
-  std::vector<std::string> env = environment_with(command.env);
+  for (char** entry = environ; *entry; ++entry) {
+    std::string_view name = std::string_view(*entry).substr(0, std::string_view(*entry).find('='));
+    bool changed = name.starts_with("QUORVI_");
+    for (const auto& change : command.env)
+      changed |= change.first == name;
+    if (!changed) env.emplace_back(*entry);
+  }
+  for (const auto& [name, value] : command.env)
+    if (value) env.push_back(name + "=" + *value);
   auto argv = pointers(args), envp = pointers(env);
-  std::string out = command.stdout_path.value_or(io / "out"), err = io / "err", in = io / "in";
   auto start = std::chrono::steady_clock::now();
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -85,32 +74,15 @@ Result run(const Command& command) {
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
-  Result result;
-  int status = 0;
   auto elapsed_ms = [&] {
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - start)
-                                .count());
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
   };
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
+  int status = 0;
+  for (; ::waitpid(pid, &status, WNOHANG) == 0; ::usleep(2000))
     if (elapsed_ms() > command.timeout_ms) ::kill(pid, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  result.elapsed_ms = elapsed_ms();
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = command.stdout_path ? "" : read_file(out);
-  result.err = read_file(err);
-  return result;
-}
-
-std::string quorvi_exe() {
-  return QUORVI_TEST_EXE;
-}
-std::string shipped_exe() {
-  return QUORVI_SHIPPED_EXE;
-}
-std::string standin_app_exe() {
-  return QUORVI_STANDIN_APP_EXE;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err),
+          elapsed_ms()};
 }
 
 TempDir::TempDir() {
@@ -134,6 +106,54 @@ std::string read_file(const std::string& path) {
 void write_file(const std::string& path, const std::string& bytes, unsigned mode) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   if (::chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
+}
+
+StandinApp::StandinApp(std::string dir, std::vector<std::string> extra) : dir_(std::move(dir)) {
+  for (size_t i = 0; i + 1 < extra.size(); ++i)
+    if (extra[i] == "--record") record_path_ = extra[i + 1];
+  std::vector<std::string> words{standin_app_exe(), dir_};
+  words.insert(words.end(), extra.begin(), extra.end());
+  auto argv = pointers(words);
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+#ifdef __linux__
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive a test process that crashed
+#endif
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  std::string file = dir_ + "/connection.json";
+  wait_until([&] { return std::filesystem::exists(file) || !running(); }, 10000);
+  if (auto content = mcp::parse(read_file(file)); content && content->is_object())
+    token_ = content->value("token", "");
+}
+
+std::vector<std::string> StandinApp::recorded() const {
+  std::vector<std::string> lines;
+  std::istringstream text(record_path_.empty() ? "" : read_file(record_path_));
+  for (std::string line; std::getline(text, line) && !text.eof();)  // whole lines only
+    lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> StandinApp::wait_recorded(size_t count, int timeout_ms) const {
+  wait_until([&] { return recorded().size() >= count; }, timeout_ms);
+  return recorded();
+}
+
+bool StandinApp::running() {
+  int status = 0;
+  if (status_ || ::waitpid(pid_, &status, WNOHANG) == 0) return !status_;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return false;
+}
+
+int StandinApp::stop() {
+  if (running()) ::kill(pid_, SIGTERM);
+  if (!wait_until([&] { return !running(); }, 5000)) ::kill(pid_, SIGKILL);
+  wait_until([&] { return !running(); }, 5000);
+  return status_.value_or(-1);
 }
 
 }  // namespace quorvi::test

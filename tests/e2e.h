@@ -3,9 +3,11 @@
 //
 //   Result result = run({.args = {"request", "tags", "{}"}, .env = {{"QUORVI_BRIDGE_DIR", dir}}});
 //
-// Every variable that steers quorvi or the test opener is unset in the child unless the command
-// sets it, so that no test depends on the environment it was started from.
+// Every QUORVI_* variable is unset in the child unless the command sets it, so that no test
+// depends on the environment it was started from.
 #pragma once
+
+#include <unistd.h>
 
 #include <optional>
 #include <string>
@@ -18,31 +20,36 @@ namespace quorvi::test {
 using Env = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 struct Command {
-  std::vector<std::string> args;           // without the program name
-  Env env;                                 // changes to the cleaned environment
-  std::string input;                       // written to standard input, which is then closed
-  bool close_stdin = false;                // start with no descriptor 0
-  bool close_stdout = false;               // standard output is a pipe whose reader is gone
-  std::optional<std::string> stdout_path;  // send standard output to this file instead
-  long memory_limit_mib = 0;               // the child's address-space limit (0: none)
-  long file_limit = 0;                     // the child's open-descriptor limit (0: none)
-  int timeout_ms = 60000;                  // killed after this; status then reads -1
-  std::string program;                     // defaults to quorvi_exe()
+  std::vector<std::string> args;  // without the program name
+  Env env;
+  std::string input;          // written to standard input, which is then closed
+  bool close_stdin = false;   // start with no descriptor 0
+  bool close_stdout = false;  // standard output is a pipe whose reader is gone
+  long memory_limit_mib = 0;  // the child's address-space limit (0: none)
+  long file_limit = 0;        // the child's open-descriptor limit (0: none)
+  int timeout_ms = 60000;     // killed after this; status then reads -1
+  std::string program;        // defaults to quorvi_exe()
 };
 
 struct Result {
   int status = -1;  // exit status; -1 when killed by a signal or the timeout
-  std::string out;
-  std::string err;
+  std::string out, err;
   int elapsed_ms = 0;
 };
 
 Result run(const Command& command);
 
-// Paths of the build's executables.
-std::string quorvi_exe();       // the test variant, whose opener is the test opener
-std::string shipped_exe();      // the program as installed, which runs /usr/bin/open
-std::string standin_app_exe();  // tools/standin-app
+// The test variant, whose opener is the test opener; the program as installed, which runs
+// /usr/bin/open; and tools/standin-app.
+inline std::string quorvi_exe() {
+  return QUORVI_TEST_EXE;
+}
+inline std::string shipped_exe() {
+  return QUORVI_SHIPPED_EXE;
+}
+inline std::string standin_app_exe() {
+  return QUORVI_STANDIN_APP_EXE;
+}
 
 // True in a build with AddressSanitizer, whose shadow memory rules out address-space limits.
 #if defined(__SANITIZE_ADDRESS__)
@@ -69,5 +76,12 @@ class TempDir {
 
 std::string read_file(const std::string& path);  // empty when there is none
 void write_file(const std::string& path, const std::string& bytes, unsigned mode = 0600);
+// Polls `done` every 10 ms for at most `timeout_ms`; its last answer.
+template <class Done>
+bool wait_until(Done done, int timeout_ms) {
+  for (int waited = 0; !done() && waited < timeout_ms; waited += 10)
+    ::usleep(10000);
+  return done();
+}
 
 }  // namespace quorvi::test

@@ -22,14 +22,13 @@ class StandinApp {
   // Starts `quorvi-standin-app dir extra...` and waits (at most 10 seconds) for
   // dir/connection.json; ready() tells whether it came.
   explicit StandinApp(std::string dir, std::vector<std::string> extra = {});
-  ~StandinApp();
+  ~StandinApp() { stop(); }
   StandinApp(const StandinApp&) = delete;
   StandinApp& operator=(const StandinApp&) = delete;
 
   const std::string& dir() const { return dir_; }
   bool ready() const { return !token_.empty(); }
   const std::string& token() const { return token_; }  // from connection.json
-  std::string socket_path() const { return dir_ + "/" + socket_name_; }
 
   // The request bodies recorded by --record so far, one per connection; "<no request>" for a
   // connection that ended without a whole frame. Empty without --record.
@@ -44,12 +43,9 @@ class StandinApp {
  private:
   bool running();
 
-  std::string dir_;
-  std::optional<std::string> record_path_;
+  std::string dir_, record_path_, token_;
   pid_t pid_ = -1;
   std::optional<int> status_;
-  std::string token_;
-  std::string socket_name_;
 };
 
 }  // namespace quorvi::test

@@ -2,7 +2,6 @@
 # its end. The completion is found by bash-completion's own loader (XDG_DATA_DIRS).
 source /usr/share/bash-completion/bash_completion || exit 1
 line=$1
-
 # Split the line as readline does: at blanks, and around those of the word-break characters :,
 # = and @ that are in COMP_WORDBREAKS (bash-completion takes @ out).
 breaks=${COMP_WORDBREAKS//[^:=@]/}
@@ -11,28 +10,18 @@ read -ra blank_words <<<"$line"
 for word in "${blank_words[@]}"; do
   while [[ $word =~ ^([^$breaks]*)([$breaks]+)(.*)$ ]]; do
     [[ -n ${BASH_REMATCH[1]} ]] && words+=("${BASH_REMATCH[1]}")
-    words+=("${BASH_REMATCH[2]}")
-    word=${BASH_REMATCH[3]}
+    words+=("${BASH_REMATCH[2]}") word=${BASH_REMATCH[3]}
   done
   [[ -n $word ]] && words+=("$word")
 done
 [[ $line == *' ' || ${#words[@]} -eq 0 ]] && words+=("")
 
 _completion_loader quorvi
-spec=$(complete -p quorvi 2>/dev/null) || { echo "no completion loaded for quorvi" >&2; exit 1; }
-[[ $spec =~ -F\ ([^ ]+) ]] || { echo "not a function completion: $spec" >&2; exit 1; }
-function=${BASH_REMATCH[1]}
-
-COMP_WORDS=("${words[@]}")
-COMP_CWORD=$((${#words[@]} - 1))
-COMP_LINE=$line
-COMP_POINT=${#line}
-COMPREPLY=()
-"$function" quorvi "${words[COMP_CWORD]}" "${words[COMP_CWORD - 1]:-}"
+[[ $(complete -p quorvi 2>/dev/null) =~ -F\ ([^ ]+) ]] || { echo "no completion function for quorvi" >&2; exit 1; }
+COMP_WORDS=("${words[@]}") COMP_CWORD=$((${#words[@]} - 1)) COMP_LINE=$line COMP_POINT=${#line}
+"${BASH_REMATCH[1]}" quorvi "${words[COMP_CWORD]}" "${words[COMP_CWORD - 1]:-}"
 # Readline puts a reply in place of the text after the word's last break character; what the
 # word becomes is printed.
 last=""
 [[ $line == *' ' || ${#blank_words[@]} -eq 0 ]] || last=${blank_words[-1]}
-kept=${last%"${last##*[$breaks]}"}
-for reply in "${COMPREPLY[@]}"; do printf '%s%s\n' "$kept" "$reply"; done
-exit 0
+for reply in "${COMPREPLY[@]}"; do printf '%s%s\n' "${last%"${last##*[$breaks]}"}" "$reply"; done

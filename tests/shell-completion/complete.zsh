@@ -7,7 +7,6 @@
 zmodload zsh/zpty zsh/zselect || exit 1
 share=$1 scratch=$2 line=$3
 dir=$(mktemp -d "$scratch/zsh.XXXXXX") || exit 1
-
 cat >"$dir/setup.zsh" <<SETUP
 PS1='> '
 unsetopt AUTO_LIST AUTO_MENU LIST_BEEP BEEP
@@ -25,28 +24,18 @@ compadd() {
 # Keys typed while no line editor runs would meet the terminal's own line editing, so the
 # line is typed only once the editor has started, and the end is marked from inside it.
 zle-line-init() { : >$dir/editing }
-zle -N zle-line-init
 mark-done() { : >$dir/done }
-zle -N mark-done
-bindkey '^X^D' mark-done
+zle -N zle-line-init && zle -N mark-done && bindkey '^X^D' mark-done
 SETUP
 
 # Waits up to thirty seconds for the shell to create the file $1.
 await() {
-  local i
-  for i in {1..300}; do
-    [[ -e $1 ]] && return 0
-    zselect -t 10
-  done
-  print -u2 "zsh did not answer: $1"
-  return 1
+  for i in {1..300}; do [[ -e $1 ]] && return 0; zselect -t 10; done
+  print -u2 "zsh did not answer: $1" && return 1
 }
-
 zpty z zsh -f -i || exit 1
 zpty -w z "source $dir/setup.zsh"
-await $dir/editing || { zpty -d z; exit 1 }
-zpty -w -n z "$line"$'\t\C-x\C-d'
-await $dir/done || { zpty -d z; exit 1 }
+await $dir/editing && zpty -w -n z "$line"$'\t\C-x\C-d' && await $dir/done || { zpty -d z; exit 1 }
 zpty -d z
 [[ -e $dir/matches ]] && cat $dir/matches
 exit 0

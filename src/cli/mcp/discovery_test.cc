@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "cli/mcp/env_guard_test.h"
 
@@ -54,11 +55,9 @@ Fd make_automation(const std::string& dir) {
   struct sockaddr_un address {};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, (dir + "/q-test.sock").c_str(), sizeof address.sun_path - 1);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(fd.get(), 4) != 0 || ::chmod(address.sun_path, 0600) != 0) {
-    return Fd();
-  }
-  return fd;
+  bool listening = ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                   ::listen(fd.get(), 4) == 0 && ::chmod(address.sun_path, 0600) == 0;
+  return listening ? std::move(fd) : Fd();
 }
 
 std::string connect_message(const std::vector<std::string>& candidates) {
@@ -109,12 +108,8 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
   if (root) {
     ASSERT_EQ(::chown((temp / "theirs").c_str(), 65534, 65534), 0);
   }
-  const struct Row {
-    std::string path;
-    mode_t mode;  // 0: left as it is
-    EndpointKind kind;
-    const char* message;
-  } rows[] = {
+  // The path, its mode (0: left as it is), what it must be, and the refusal (nullptr: none).
+  const std::tuple<std::string, mode_t, EndpointKind, const char*> rows[] = {
       {dir, 0500, EndpointKind::directory, nullptr},
       {dir, 0710, EndpointKind::directory, kBadPermissions},
       {file, 0000, EndpointKind::regular_file, nullptr},
@@ -126,13 +121,12 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
       {temp / "theirs", 0, EndpointKind::regular_file, root ? kBadPermissions : nullptr},
       {temp / "none", 0, EndpointKind::directory, kConnectorOff},
   };
-  for (const Row& row : rows) {
-    if (row.mode) {
-      ASSERT_EQ(::chmod(row.path.c_str(), row.mode), 0);
+  for (const auto& [path, mode, kind, message] : rows) {
+    if (mode) {
+      ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     }
-    Outcome<Ok> got = private_(row.path, row.kind);
-    EXPECT_EQ(failed(got) ? message_of(got) : "", row.message ? row.message : "")
-        << row.path << " " << std::oct << row.mode;
+    Outcome<Ok> got = private_(path, kind);
+    EXPECT_EQ(failed(got) ? message_of(got) : "", message ? message : "") << path << " " << mode;
   }
 }
 

@@ -27,10 +27,6 @@ const std::string kTooLong =
     R"({"error":{"code":-32600,"message":"Request exceeds 1 MB"},"id":null,"jsonrpc":"2.0"})"
     "\n";
 
-const ConnectorCall no_connector = [](std::string_view, Json) -> ConnectorResult {
-  return fail("");
-};
-
 // A temporary file holding `bytes`, positioned at its start.
 Fd temp_file(const std::string& bytes = "") {
   FILE* file = ::tmpfile();
@@ -43,6 +39,7 @@ Fd temp_file(const std::string& bytes = "") {
 // Serves `input` into a temporary file: whether it ended well, and what it wrote.
 std::pair<bool, std::string> serve_from(int input) {
   Fd output = temp_file();
+  auto no_connector = [](std::string_view, Json) -> ConnectorResult { return fail(""); };
   bool ok = !failed(serve(input, output.get(), no_connector));
   std::string text(65536, '\0');
   text.resize(static_cast<size_t>(

@@ -36,6 +36,7 @@ TEST(Bridge, AppBundleFromExecutablePath) {
       {"/Applications/Quorvi.app/Contents/quorvi", kDefault},
       {"/Applications/.app/Contents/MacOS/quorvi", kDefault},
       {"/Applications/Quorvi.apps/Contents/MacOS/quorvi", kDefault},
+      {"quorvi", kDefault},
       {std::nullopt, kDefault},
   };
   for (const auto& [executable, app] : rows)

@@ -125,7 +125,8 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
       ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     }
     Outcome<Ok> got = private_(path, kind);
-    EXPECT_EQ(failed(got) ? message_of(got) : "", message ? message : "") << path << " " << mode;
+    EXPECT_EQ(failed(got) ? message_of(got) : "", message ? message : "")
+        << path << " " << std::oct << mode;
   }
 }
 

@@ -11,7 +11,6 @@ namespace quorvi {
 namespace {
 
 constexpr char kNoToken[] = "Set QUORVI_API_TOKEN from Quorvi Settings \xE2\x86\x92 Automation";
-constexpr char kPinAUndone[] = "pin?x-success=cb&id=A&value=false&token=t";
 
 // The words, the token (nullptr: unset), and the URL after "quorvi://x-callback-url/", or the
 // refusal's message.
@@ -35,39 +34,25 @@ struct Row {
     {{"tags"}, "a b\xC3\xA9", "tags?token=a%20b%C3%A9"},
     {{"scratchpad"}, nullptr, "scratchpad"},
     {{"scratchpad", "2+2"}, nullptr, "scratchpad?text=2%2B2"},
-    {{"--callback", "cb", "--undo", "pin", "A"}, "t", kPinAUndone},
-    {{"pin", "A", "--undo", "--callback", "cb"}, "t", kPinAUndone},
+    {{"--callback", "cb", "--undo", "pin", "A"}, "t", "pin?x-success=cb&id=A&value=false&token=t"},
     {{"--callback", "--undo", "pin", "A"}, "t", "pin?x-success=--undo&id=A&token=t"},
     {{"--undo", "pin", "--undo"}, "t", "pin?id=--undo&value=false&token=t"},
-    {{"append", "A", "--callback", "x://y?a=b&c", "t"},
-     "t",
-     "add-text?x-success=x%3A%2F%2Fy%3Fa%3Db%26c&id=A&text=t&mode=append&token=t"},
-    {{"new", "-h"}, nullptr, "create?text=-h"},
     {{}, "t", "", kUrlUsage},
-    {{"--callback", "x"}, "t", "", kUrlUsage},
     {{"--callback"}, "t", "", "--callback requires a URL"},
-    {{"new", "x", "--callback"}, "t", "", "--callback requires a URL"},
     {{"--callback", "a", "--callback", "b", "new"}, "t", "", "Unknown command: --callback"},
     {{"New"}, "t", "", "Unknown command: New"},
-    {{"help", "all"}, "t", "", "Unknown command: help"},
     {{"append", "A"}, "t", "", "Missing argument for append"},
-    {{"--undo", "append"}, "t", "", "Missing argument for append"},
     {{"pin"}, nullptr, "", "Missing argument for pin"},
     {{"tags", "x"}, "t", "", "Unexpected extra arguments"},
-    {{"open", "A", "B"}, "t", "", "Unexpected extra arguments"},
     {{"--undo", "new", "a", "b"}, "t", "", "Unexpected extra arguments"},
-    {{"new", "x", "--undo"}, "t", "", "--undo applies to trash, archive, or pin"},
     {{"--undo", "tags"}, "t", "", "--undo applies to trash, archive, or pin"},
     {{"pin", "A"}, nullptr, "", kNoToken},
-    {{"pin", "A"}, "", "", kNoToken},
     {{"notes"}, "", "", kNoToken},
 };
 
 TEST(Url, Rows) {
   for (const Row& row : kRows) {
-    std::string line;
-    for (const auto& word : row.args)
-      line += "[" + word + "]";
+    std::string line = testing::PrintToString(row.args);
     auto token = row.token ? std::optional<std::string>(row.token) : std::nullopt;
     Outcome<std::string> got = url(row.args, token);
     if (!row.refusal.empty()) {

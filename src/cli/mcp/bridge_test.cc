@@ -14,14 +14,10 @@ TEST(Bridge, ResponseOutcomeRows) {
       {R"({"result":{"b":1,"a":[true]}})", R"({"a":[true],"b":1})"},
       {R"({"result":1,"error":"Note not found"})", "!Note not found"},
       {R"({"error":"caf\u00e9\n"})", "!caf\xC3\xA9\n"},
-      {R"({"error":null,"result":42})", "42"},  // only a string error is a failure
-      {R"({"error":7})", "null"},
-      {R"({"other":1})", "null"},
+      {R"({"error":7})", "null"},  // only a string error is a failure
       {"[1,2]", "null"},
       {" {\"result\":1.0} \r\n", "1.0"},
       {"{\"result\":1}x", "!Invalid connector response"},
-      {"not json", "!Invalid connector response"},
-      {"{\"result\":\"\xC3\"}", "!Invalid connector response"},
       {std::string(2, '\0'), "!Invalid connector response"},
   };
   for (const auto& [body, expected] : rows) {
@@ -34,7 +30,6 @@ TEST(Bridge, AppBundleFromExecutablePath) {
   constexpr char kDefault[] = "/Applications/Quorvi.app";
   const std::pair<std::optional<std::string>, std::string> rows[] = {
       {"/Users/me/Apps/Other Name.app/Contents/MacOS/quorvi", "/Users/me/Apps/Other Name.app"},
-      {"X.app/Contents/MacOS/quorvi", "X.app"},
       {"/A.app//Contents/MacOS/quorvi", "/A.app"},
       {"/usr/local/bin/quorvi", kDefault},
       {"/Applications/Quorvi.APP/Contents/MacOS/quorvi", kDefault},

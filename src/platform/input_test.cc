@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "platform/fd.h"
 #include "platform/io.h"
@@ -24,15 +25,12 @@ std::string describe(const InputRead& read) {
 }
 
 TEST(InputTest, ReadsAtMostOneByteBeyondTheLimit) {
-  struct {
-    std::string written, expected;
-    ssize_t left;  // bytes the reader must leave in the pipe
-  } rows[] = {
+  // Written, read, and the bytes the reader must leave in the pipe.
+  const std::tuple<std::string, std::string, ssize_t> rows[] = {
       {"", "bytes ", 0},
       {"0123456789", "bytes 0123456789", 0},
-      {"0123456789abcdef", "too_large", 5},
-  };
-  for (const auto& row : rows) {
+      {"0123456789abcdef", "too_large", 5}};
+  for (const auto& [written, expected, left] : rows) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     Fd reader(ends[0]), writer(ends[1]);
@@ -40,13 +38,13 @@ TEST(InputTest, ReadsAtMostOneByteBeyondTheLimit) {
     ::fcntl(reader.get(), F_SETFL, O_NONBLOCK);
     std::thread late([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      write_all(writer.get(), row.written);
+      write_all(writer.get(), written);
       writer.reset();
     });
-    EXPECT_EQ(describe(read_at_most(reader.get(), 10)), row.expected);
+    EXPECT_EQ(describe(read_at_most(reader.get(), 10)), expected);
     late.join();
     char rest[64];
-    EXPECT_EQ(read_some(reader.get(), rest, sizeof rest), row.left) << row.written;
+    EXPECT_EQ(read_some(reader.get(), rest, sizeof rest), left) << written;
   }
   EXPECT_EQ(describe(read_at_most(-1, 10)), "unreadable");
 }
@@ -62,15 +60,12 @@ TEST(InputTest, ReadsOnlyRegularFilesAndNamedPipes) {
     Fd fifo(::open((dir + "/fifo").c_str(), O_WRONLY));
     write_all(fifo.get(), "[]");
   });
-  struct {
-    std::string path, expected;
-  } rows[] = {
+  const std::pair<std::string, std::string> rows[] = {
       {dir + "/file", "bytes {}"},     {dir + "/fifo", "bytes []"},
       {dir, "not_file_or_pipe"},       {"/dev/null", "not_file_or_pipe"},
-      {dir + "/none", "no_such_file"}, {dir + "/file/x", "no_such_file"},
-  };
-  for (const auto& row : rows)
-    EXPECT_EQ(describe(read_file_at_most(row.path, 10)), row.expected) << row.path;
+      {dir + "/none", "no_such_file"}, {dir + "/file/x", "no_such_file"}};
+  for (const auto& [path, expected] : rows)
+    EXPECT_EQ(describe(read_file_at_most(path, 10)), expected) << path;
   writer.join();
   std::filesystem::remove_all(dir);
 }

@@ -66,30 +66,27 @@ std::string connect_message(const std::vector<std::string>& candidates) {
 }
 
 TEST(Discovery, RendezvousRows) {
-  std::string wide_token;  // 24 three-byte characters: 72 bytes
-  for (int i = 0; i < 24; ++i)
-    wide_token += "\xE2\x82\xAC";
+  const std::string wide_token = "€€€€€€€€€€€€€€€€€€€€€€€€";  // 72 bytes
   std::string exact = rendezvous("q-a.sock");
   exact.insert(1, std::string(4096 - exact.size(), ' '));
-  const std::pair<std::string, const char*> rows[] = {
-      {rendezvous("q-A-9.x.sock", wide_token), nullptr},
-      {R"({"extra":1,"socket":"q-.sock","token":")" + kToken + "\"}", nullptr},
-      {exact, nullptr},
-      {exact + " ", kBadFile},
-      {"{", kBadFile},
-      {"[]", kBadEndpoint},
-      {R"({"socket":7,"token":")" + kToken + "\"}", kBadEndpoint},
-      {rendezvous("Q-abc.sock"), kBadEndpoint},
-      {rendezvous("q-a/b.sock"), kBadEndpoint},
-      {rendezvous("q-abc.soc"), kBadEndpoint},
-      {rendezvous("q-abc.sock", std::string(71, 'x')), kBadAuthorization},
-      {rendezvous("q-abc.sock", std::string(73, 'x')), kBadAuthorization},
-      {R"({"socket":"q-a.sock","token":null})", kBadAuthorization},
-      {R"({"socket":"bad","token":1})", kBadEndpoint},  // the socket is looked at first
-  };
-  for (const auto& [bytes, message] : rows) {
-    Outcome<Rendezvous> got = read_rendezvous(bytes);
-    EXPECT_EQ(failed(got) ? message_of(got) : "", message ? message : "") << bytes.substr(0, 80);
+  // Each refusal (empty: none) with the files that get it.
+  const std::pair<std::string, std::vector<std::string>> rows[] = {
+      {"",
+       {rendezvous("q-A-9.x.sock", wide_token), exact,
+        R"({"extra":1,"socket":"q-.sock","token":")" + kToken + "\"}"}},
+      {kBadFile, {exact + " ", "{"}},
+      {kBadEndpoint,
+       {"[]", R"({"socket":7,"token":")" + kToken + "\"}", rendezvous("Q-abc.sock"),
+        rendezvous("q-a/b.sock"), rendezvous("q-abc.soc"),
+        R"({"socket":"bad","token":1})"}},  // the socket is looked at first
+      {kBadAuthorization,
+       {rendezvous("q-abc.sock", std::string(71, 'x')),
+        rendezvous("q-abc.sock", std::string(73, 'x')), R"({"socket":"q-a.sock","token":null})"}}};
+  for (const auto& [message, files] : rows) {
+    for (const std::string& bytes : files) {
+      Outcome<Rendezvous> got = read_rendezvous(bytes);
+      EXPECT_EQ(failed(got) ? message_of(got) : "", message) << bytes.substr(0, 80);
+    }
   }
 }
 
@@ -100,30 +97,23 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
   Fd listener = make_automation(temp / "A");
   ASSERT_TRUE(listener.valid());
   const std::string dir = temp / "A", file = dir + "/connection.json",
-                    socket = dir + "/q-test.sock";
-  ASSERT_EQ(::symlink(dir.c_str(), (temp / "dirlink").c_str()), 0);
-  write_file(temp / "theirs", "{}");
+                    socket = dir + "/q-test.sock", link = temp / "dirlink",
+                    theirs = temp / "theirs", none = temp / "none";
+  ASSERT_EQ(::symlink(dir.c_str(), link.c_str()), 0);
+  write_file(theirs, "{}");
   bool root = ::geteuid() == 0;  // only root can give a file away
-  if (root) {
-    ASSERT_EQ(::chown((temp / "theirs").c_str(), 65534, 65534), 0);
-  }
+  ASSERT_TRUE(!root || ::chown(theirs.c_str(), 65534, 65534) == 0);
   // The path, its mode (0: left as it is), what it must be, and the refusal (nullptr: none).
+  constexpr auto kDir = EndpointKind::directory, kFile = EndpointKind::regular_file,
+                 kSocket = EndpointKind::socket;
   const std::tuple<std::string, mode_t, EndpointKind, const char*> rows[] = {
-      {dir, 0500, EndpointKind::directory, nullptr},
-      {dir, 0710, EndpointKind::directory, kBadPermissions},
-      {file, 0000, EndpointKind::regular_file, nullptr},
-      {file, 0640, EndpointKind::regular_file, kBadPermissions},
-      {file, 0602, EndpointKind::regular_file, kBadPermissions},
-      {socket, 0600, EndpointKind::socket, nullptr},
-      {temp / "dirlink", 0, EndpointKind::directory, kBadPermissions},
-      {dir, 0700, EndpointKind::regular_file, kBadPermissions},
-      {temp / "theirs", 0, EndpointKind::regular_file, root ? kBadPermissions : nullptr},
-      {temp / "none", 0, EndpointKind::directory, kConnectorOff},
-  };
+      {dir, 0500, kDir, nullptr},           {dir, 0710, kDir, kBadPermissions},
+      {file, 0000, kFile, nullptr},         {file, 0640, kFile, kBadPermissions},
+      {file, 0602, kFile, kBadPermissions}, {socket, 0600, kSocket, nullptr},
+      {link, 0, kDir, kBadPermissions},     {dir, 0700, kFile, kBadPermissions},
+      {none, 0, kDir, kConnectorOff},       {theirs, 0, kFile, root ? kBadPermissions : nullptr}};
   for (const auto& [path, mode, kind, message] : rows) {
-    if (mode) {
-      ASSERT_EQ(::chmod(path.c_str(), mode), 0);
-    }
+    ASSERT_TRUE(!mode || ::chmod(path.c_str(), mode) == 0) << path;
     Outcome<Ok> got = private_(path, kind);
     EXPECT_EQ(failed(got) ? message_of(got) : "", message ? message : "")
         << path << " " << std::oct << mode;
@@ -137,15 +127,10 @@ TEST(Discovery, CandidateDirectoriesAndWhichSpeaks) {
     return failed(got) ? List{message_of(got)} : value_of(got);
   };
   TempDir temp;
-  {
-    EnvGuard bridge("QUORVI_BRIDGE_DIR", "");
-    EXPECT_EQ(listed(), List{""});
-  }
+  // Each guard holds to the end of its statement.
+  EXPECT_EQ((EnvGuard("QUORVI_BRIDGE_DIR", ""), listed()), List{""});
   EnvGuard bridge("QUORVI_BRIDGE_DIR", std::nullopt);
-  {
-    EnvGuard home("HOME", std::nullopt);
-    EXPECT_EQ(listed(), List{"Home directory unavailable"});
-  }
+  EXPECT_EQ((EnvGuard("HOME", std::nullopt), listed()), List{"Home directory unavailable"});
   EnvGuard home("HOME", temp.path);
   EXPECT_EQ(listed(), (List{temp.path + kPrimary, temp.path + kGroup}));
   Fd group = make_automation(temp.path + kGroup);

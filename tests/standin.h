@@ -30,10 +30,9 @@ class StandinApp {
   bool ready() const { return !token_.empty(); }
   const std::string& token() const { return token_; }  // from connection.json
 
-  // The request bodies recorded by --record so far, one per connection; "<no request>" for a
-  // connection that ended without a whole frame. Empty without --record.
-  std::vector<std::string> recorded() const;
-  // Polls (at most `timeout_ms`) until at least `count` bodies are recorded, and returns them.
+  // Polls (at most `timeout_ms`) until --record has recorded at least `count` request bodies,
+  // one per connection ("<no request>" for one that ended without a whole frame), and returns
+  // them. Empty without --record.
   std::vector<std::string> wait_recorded(size_t count, int timeout_ms = 5000) const;
 
   // Sends SIGTERM and waits (SIGKILL after 5 seconds). Returns the exit status, -1 if the app

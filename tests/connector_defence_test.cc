@@ -28,34 +28,34 @@ constexpr char kToolCall[] =
     R"("io.modelcontextprotocol/clientCapabilities":{}}}})"
     "\n";
 
-// Binds DIR/q-test.sock and writes connection.json, both private to the caller; returns the
-// socket (-1 on failure), listening unless `backlog` is negative, and its address.
-std::pair<int, sockaddr_un> publish(const std::string& dir, int backlog) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{.sun_family = AF_UNIX};
-  std::strncpy(address.sun_path, (dir + "/q-test.sock").c_str(), sizeof address.sun_path - 1);
-  write_file(dir + "/connection.json",
-             R"({"socket":"q-test.sock","token":")" + std::string(72, 't') + "\"}");
-  bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::chmod(address.sun_path, 0600) == 0 && (backlog < 0 || ::listen(fd, backlog) == 0);
-  return {ok ? fd : -1, address};
-}
-
-// A connector in a child process that listens as `uid` and answers every connection with
-// `body`, then reads until the client is done; until the holder goes.
+// A connector in a child process, published in `dir` as private to root, that listens as `uid`
+// and answers every connection with `body`, then reads until the client is done; or, with no
+// body, fills its own queue of pending connections, as when the app hangs, and never accepts.
+// Until the holder goes.
 struct Connector {
   pid_t pid;
   Connector(const std::string& dir, const std::string& body, uid_t uid = 0) {
     int ready[2];
     if (::pipe(ready) != 0 || (pid = ::fork()) < 0) throw std::runtime_error("fork");
     if (pid == 0) {
-      int listener = publish(dir, -1).first;
+      int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{.sun_family = AF_UNIX};
+      std::strncpy(address.sun_path, (dir + "/q-test.sock").c_str(), sizeof address.sun_path - 1);
+      auto to = reinterpret_cast<sockaddr*>(&address);
+      write_file(dir + "/connection.json",
+                 R"({"socket":"q-test.sock","token":")" + std::string(72, 't') + "\"}");
       // Linux records the credentials of the process that calls listen().
-      if (listener < 0 || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0 ||
-          ::listen(listener, 8) != 0 || ::write(ready[1], "r", 1) != 1)
+      if (::bind(listener, to, sizeof address) != 0 || ::chmod(address.sun_path, 0600) != 0 ||
+          ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0 ||
+          ::listen(listener, body.empty() ? 0 : 8) != 0)
         ::_exit(1);
+      for (int queued = 0; body.empty() && queued < 4; ++queued)
+        ::connect(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0), to, sizeof address);
       uint32_t size = htonl(body.size());
       std::string answer = std::string(reinterpret_cast<char*>(&size), 4) + body;
+      if (::write(ready[1], "r", 1) != 1) ::_exit(1);
+      while (body.empty())
+        ::pause();
       for (int connection;; ::close(connection)) {
         connection = ::accept(listener, nullptr, nullptr);
         ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
@@ -132,18 +132,8 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
 // gives up with the send deadline.
 TEST(ConnectorDefenceSlow, FullAcceptQueueEndsWithTheSendDeadline) {
   TempDir temp;
-  auto [listener, address] = publish(temp.path(), 0);
-  ASSERT_GE(listener, 0) << std::strerror(errno);
-  int queued[4];
-  for (int& fd : queued) {
-    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  }
-  Result result = request(temp.path());
-  for (int fd : queued)
-    ::close(fd);
-  ::close(listener);
-  EXPECT_EQ(result.err, "Open Quorvi and enable Desktop connector in Settings\n");
+  Connector hung(temp.path(), "");
+  EXPECT_EQ(request(temp.path()).err, "Open Quorvi and enable Desktop connector in Settings\n");
 }
 
 }  // namespace

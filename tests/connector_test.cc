@@ -26,17 +26,18 @@ std::string refusal(const Result& result) {
   return "status " + std::to_string(result.status) + ": " + result.out + result.err;
 }
 
+// The body of `of_size` without its token and the bytes of its string.
+constexpr char kAround[] =
+    R"({"arguments":{"a":""},"operation":"tags","scope":{"excludeTags":[],"onlyTags":[]},)"
+    R"("token":""})";
+
 // `request tags -` whose body is `extra` bytes over exactly 1 MiB: the arguments come on
 // standard input, as no single word or variable can be that long.
 Command of_size(const StandinApp& app, size_t extra) {
-  auto body = [&](size_t n) {
-    return R"({"arguments":{"a":")" + std::string(n, 'x') +
-           R"("},"operation":"tags","scope":{"excludeTags":[],"onlyTags":[]},"token":")" +
-           app.token() + "\"}";
-  };
+  std::string bytes(kLimit + extra - (sizeof kAround - 1) - app.token().size(), 'x');
   return {.args = {"request", "tags", "-"},
           .env = {{"QUORVI_BRIDGE_DIR", app.dir()}},
-          .input = R"({"a":")" + std::string(kLimit + extra - body(0).size(), 'x') + "\"}"};
+          .input = R"({"a":")" + bytes + "\"}"};
 }
 
 // The body on the wire with the scope normalized, notes hidden by the scope (the stand-in honours

@@ -152,17 +152,14 @@ std::vector<std::string> StandinApp::wait_recorded(size_t count, int timeout_ms)
 }
 
 bool StandinApp::running() {
-  int status = 0;
-  if (status_ || ::waitpid(pid_, &status, WNOHANG) == 0) return !status_;
-  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return false;
+  exited_ = exited_ || ::waitpid(pid_, nullptr, WNOHANG) != 0;
+  return !exited_;
 }
 
-int StandinApp::stop() {
+StandinApp::~StandinApp() {
   if (running()) ::kill(pid_, SIGTERM);
   if (!wait_until([&] { return !running(); }, 5000)) ::kill(pid_, SIGKILL);
-  wait_until([&] { return !running(); }, 5000);
-  return status_.value_or(-1);
+  if (running()) ::waitpid(pid_, nullptr, 0);
 }
 
 }  // namespace quorvi::test

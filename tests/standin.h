@@ -11,7 +11,6 @@
 
 #include <sys/types.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,8 @@ class StandinApp {
   // Starts `quorvi-standin-app dir extra...` and waits (at most 10 seconds) for
   // dir/connection.json; ready() tells whether it came.
   explicit StandinApp(std::string dir, std::vector<std::string> extra = {});
-  ~StandinApp() { stop(); }
+  // Sends SIGTERM and waits (SIGKILL after 5 seconds).
+  ~StandinApp();
   StandinApp(const StandinApp&) = delete;
   StandinApp& operator=(const StandinApp&) = delete;
 
@@ -35,16 +35,12 @@ class StandinApp {
   // them. Empty without --record.
   std::vector<std::string> wait_recorded(size_t count, int timeout_ms = 5000) const;
 
-  // Sends SIGTERM and waits (SIGKILL after 5 seconds). Returns the exit status, -1 if the app
-  // ended by a signal. Later calls return the same status.
-  int stop();
-
  private:
   bool running();
 
   std::string dir_, record_path_, token_;
   pid_t pid_ = -1;
-  std::optional<int> status_;
+  bool exited_ = false;
 };
 
 }  // namespace quorvi::test

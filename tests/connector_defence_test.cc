@@ -1,5 +1,6 @@
 // What the connector client does when someone else answers, when a wait would never end, and
 // when the process itself is short of memory or started with odd signal dispositions.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,18 +13,12 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "e2e.h"
 #include "standin.h"
 
 namespace quorvi::test {
 namespace {
-
-// Stops the test with the errno text when a system call of the test failed.
-void must(bool ok, const char* what) {
-  if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
-}
 
 constexpr char kBadPermissions[] = "Connector endpoint permissions are invalid\n";
 // A call of the tags tool in the stateless revision, which needs no handshake.
@@ -33,118 +28,69 @@ constexpr char kToolCall[] =
     R"("io.modelcontextprotocol/clientCapabilities":{}}}})"
     "\n";
 
-sockaddr_un address_of(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  return address;
-}
-
-// Binds DIR/q-test.sock and writes connection.json, both private to root; returns the socket,
-// listening unless `backlog` is negative.
-int publish(const std::string& dir, int backlog) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address = address_of(dir + "/q-test.sock");
-  must(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0, "bind");
-  write_file(dir + "/connection.json",
-             R"({"socket":"q-test.sock","token":")" + std::string(72, 't') + "\"}");
-  must(::chmod(address.sun_path, 0600) == 0 &&
-           ::chmod((dir + "/connection.json").c_str(), 0600) == 0,
-       "chmod");
-  if (backlog >= 0) must(::listen(fd, backlog) == 0, "listen");
-  return fd;
-}
-
-// A connector in a child process that listens as `uid` and, once it has a whole request frame,
-// answers with `body`; until it is killed.
-pid_t serve(const std::string& dir, const std::string& body, uid_t uid = 0) {
-  int ready[2];
-  must(::pipe(ready) == 0, "pipe");
-  pid_t pid = ::fork();
-  must(pid >= 0, "fork");
-  if (pid == 0) {
-    int listener = publish(dir, -1);
-    // Linux records the credentials of the process that calls listen().
-    if (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0) ::_exit(1);
-    if (::listen(listener, 8) != 0 || ::write(ready[1], "r", 1) != 1) ::_exit(1);
-    std::string answer = {char(body.size() >> 24), char(body.size() >> 16), char(body.size() >> 8),
-                          char(body.size())};
-    answer += body;
-    for (;;) {
-      int connection = ::accept(listener, nullptr, nullptr);
-      unsigned char size[4];
-      if (::recv(connection, size, 4, MSG_WAITALL) == 4) {
-        std::string request(size_t{size[0]} << 24 | size[1] << 16 | size[2] << 8 | size[3], '\0');
-        ::recv(connection, request.data(), request.size(), MSG_WAITALL);
+// A connector in a child process, published in `dir` as private to root, that listens as `uid`
+// and answers every connection with `body`, then reads until the client is done; or, with no
+// body, fills its own queue of pending connections, as when the app hangs, and never accepts.
+// Until the holder goes.
+struct Connector {
+  pid_t pid;
+  Connector(const std::string& dir, const std::string& body, uid_t uid = 0) {
+    int ready[2];
+    if (::pipe(ready) != 0 || (pid = ::fork()) < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+      int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{.sun_family = AF_UNIX};
+      std::strncpy(address.sun_path, (dir + "/q-test.sock").c_str(), sizeof address.sun_path - 1);
+      auto to = reinterpret_cast<sockaddr*>(&address);
+      write_file(dir + "/connection.json",
+                 R"({"socket":"q-test.sock","token":")" + std::string(72, 't') + "\"}");
+      // Linux records the credentials of the process that calls listen().
+      if (::bind(listener, to, sizeof address) != 0 || ::chmod(address.sun_path, 0600) != 0 ||
+          ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0 ||
+          ::listen(listener, body.empty() ? 0 : 8) != 0)
+        ::_exit(1);
+      for (int queued = 0; body.empty() && queued < 4; ++queued)
+        ::connect(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0), to, sizeof address);
+      uint32_t size = htonl(body.size());
+      std::string answer = std::string(reinterpret_cast<char*>(&size), 4) + body;
+      if (::write(ready[1], "r", 1) != 1) ::_exit(1);
+      while (body.empty())
+        ::pause();
+      for (int connection;; ::close(connection)) {
+        connection = ::accept(listener, nullptr, nullptr);
         ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+        while (::recv(connection, &size, sizeof size, 0) > 0) {
+        }
       }
-      ::close(connection);
     }
+    char byte;
+    ::close(ready[1]);  // so that the read ends if the child does
+    bool started = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    if (!started) throw std::runtime_error("connector start");
   }
-  char byte;
-  must(::read(ready[0], &byte, 1) == 1, "connector start");
-  ::close(ready[0]);
-  ::close(ready[1]);
-  return pid;
-}
+  ~Connector() { ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0); }
+};
 
-void stop(pid_t pid) {
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-}
-
-// Runs `bash -c 'PREFIX; exec quorvi ARGS'`: the prefix sets limits and signal dispositions (dash
-// cannot leave the child-ended signal ignored).
-Result quorvi(std::vector<std::string> args, const Env& env, const std::string& prefix = ":",
-              const std::string& input = "") {
-  Command command;
-  command.args = {"-c", prefix + "; exec \"$0\" \"$@\"", quorvi_exe()};
-  command.args.insert(command.args.end(), args.begin(), args.end());
-  command.env = env;
-  command.input = input;
-  command.program = "/bin/bash";
-  return run(command);
-}
-
-Result request(const Env& env, const std::string& prefix = ":") {
-  return quorvi({"request", "tags", "{}"}, env, prefix);
-}
-
-TEST(ConnectorDefence, AnswersOnlyFromTheEffectiveUser) {
-  TempDir temp;
-  pid_t other = serve(temp.path(), R"({"result":"forged"})", 65534);
-  Result result = request({{"QUORVI_BRIDGE_DIR", temp.path()}});
-  stop(other);
-  EXPECT_EQ(result.out + result.err, kBadPermissions);
-}
-
-TEST(ConnectorDefence, TrailingSeparatorDoesNotFollowASymlink) {
-  TempDir temp;
+// An endpoint that another user listens on, or one reached through a symbolic link, is refused.
+TEST(ConnectorDefence, RefusesEndpointsOfOthersAndThroughSymlinks) {
+  TempDir temp, others;
+  Connector other(others.path(), R"({"result":"forged"})", 65534);
   StandinApp app(temp / "Automation");
   ASSERT_TRUE(app.ready());
   std::filesystem::create_directory_symlink(app.dir(), temp / "link");
-  for (auto [dir, err] : {std::pair{temp / "link/", kBadPermissions},
+  for (auto [dir, err] : {std::pair{others.path(), kBadPermissions},
+                          {temp / "link/", kBadPermissions},
                           {temp / "link//", kBadPermissions},
-                          {app.dir() + "/", ""}}) {
-    EXPECT_EQ(request({{"QUORVI_BRIDGE_DIR", dir}}).err, err) << dir;
-  }
+                          {app.dir() + "/", ""}})
+    EXPECT_EQ(request(dir).err, err) << dir;
 }
 
 // Ignored, as a parent may leave it, the child-ended signal would make waiting for the opener
 // fail.
 TEST(ConnectorDefence, SignalDispositionOfTheParentChangesNothing) {
-  Result result = quorvi({"new", "hello"}, {}, "trap '' CHLD");
+  Result result = shell("trap '' CHLD; exec \"$0\" new hello");
   EXPECT_EQ(result.status, 0) << result.err;
-}
-
-TEST(ConnectorDefence, InvalidScopeIsRefusedBeforeAnyLaunch) {
-  TempDir home;
-  Result result = request({{"HOME", home.path()},
-                           {"QUORVI_BRIDGE_DIR", std::nullopt},
-                           {"QUORVI_ONLY_TAGS", "work,\xFF"},
-                           {"QUORVI_TEST_OPENER_LOG", home / "log"}});
-  EXPECT_EQ(result.err, "Invalid QUORVI_ONLY_TAGS\n");
-  EXPECT_FALSE(std::filesystem::exists(home / "log"));
 }
 
 // The app's launch must not be able to read, or write into, the MCP client's stream: the
@@ -152,12 +98,12 @@ TEST(ConnectorDefence, InvalidScopeIsRefusedBeforeAnyLaunch) {
 TEST(ConnectorDefence, LaunchedAppGetsNoStandardInput) {
   TempDir home;
   std::string dir = home / "Library/Application Support/Quorvi/Automation";
-  Env env = {{"HOME", home.path()},
-             {"QUORVI_BRIDGE_DIR", std::nullopt},
-             {"QUORVI_TEST_OPENER_LOG", "/dev/stdin"},
-             {"QUORVI_TEST_OPENER_LAUNCH", standin_app_exe() + " '" + dir + "'"},
-             {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}};
-  Result result = quorvi({"mcp-server"}, env, ":", kToolCall);
+  Result result = run({.args = {"mcp-server"},
+                       .env = {{"HOME", home.path()},
+                               {"QUORVI_TEST_OPENER_LOG", "/dev/stdin"},
+                               {"QUORVI_TEST_OPENER_LAUNCH", standin_app_exe() + " '" + dir + "'"},
+                               {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}},
+                       .input = kToolCall});
   if (std::filesystem::exists(home / "pid")) ::kill(std::stoi(read_file(home / "pid")), SIGTERM);
   EXPECT_EQ(result.out.find("Parse error"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find(R"("isError":false)"), std::string::npos) << result.out;
@@ -172,11 +118,10 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
     result += ",{}";
   result += ']';
   TempDir temp;
-  pid_t app = serve(temp.path(), R"({"result":)" + result + "}");
+  Connector app(temp.path(), R"({"result":)" + result + "}");
   Env env = {{"QUORVI_BRIDGE_DIR", temp.path()}};
-  Result fits = request(env, "ulimit -v 120000");
-  Result short_of_memory = request(env, "ulimit -v 30000");
-  stop(app);
+  Result fits = shell("ulimit -v 120000; exec \"$0\" request tags {}", {}, env);
+  Result short_of_memory = shell("ulimit -v 30000; exec \"$0\" request tags {}", {}, env);
   EXPECT_TRUE(fits.out == result + "\n") << fits.err;
   EXPECT_EQ(
       short_of_memory.out + short_of_memory.err,
@@ -187,18 +132,8 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
 // gives up with the send deadline.
 TEST(ConnectorDefenceSlow, FullAcceptQueueEndsWithTheSendDeadline) {
   TempDir temp;
-  int listener = publish(temp.path(), 0);
-  sockaddr_un address = address_of(temp / "q-test.sock");
-  int queued[4];
-  for (int& fd : queued) {
-    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  }
-  Result result = request({{"QUORVI_BRIDGE_DIR", temp.path()}});
-  for (int fd : queued)
-    ::close(fd);
-  ::close(listener);
-  EXPECT_EQ(result.err, "Open Quorvi and enable Desktop connector in Settings\n");
+  Connector hung(temp.path(), "");
+  EXPECT_EQ(request(temp.path()).err, "Open Quorvi and enable Desktop connector in Settings\n");
 }
 
 }  // namespace

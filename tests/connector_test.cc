@@ -20,29 +20,24 @@ constexpr char kNoResponse[] =
     "Connector response failed; check the note before retrying changes\n";
 constexpr size_t kLimit = 1048576;
 
-Result request(const std::string& dir, const std::string& operation, const std::string& arguments,
-               Env env = {}, const std::string& program = "") {
-  if (!dir.empty()) env.emplace_back("QUORVI_BRIDGE_DIR", dir);  // else the default directories
-  return run({.args = {"request", operation, arguments}, .env = env, .program = program});
-}
-
 // What a refusal shows: its message, or what came instead.
 std::string refusal(const Result& result) {
   if (result.status == 1 && result.out.empty()) return result.err;
   return "status " + std::to_string(result.status) + ": " + result.out + result.err;
 }
 
+// The body of `of_size` without its token and the bytes of its string.
+constexpr char kAround[] =
+    R"({"arguments":{"a":""},"operation":"tags","scope":{"excludeTags":[],"onlyTags":[]},)"
+    R"("token":""})";
+
 // `request tags -` whose body is `extra` bytes over exactly 1 MiB: the arguments come on
 // standard input, as no single word or variable can be that long.
 Command of_size(const StandinApp& app, size_t extra) {
-  auto body = [&](size_t n) {
-    return R"({"arguments":{"a":")" + std::string(n, 'x') +
-           R"("},"operation":"tags","scope":{"excludeTags":[],"onlyTags":[]},"token":")" +
-           app.token() + "\"}";
-  };
+  std::string bytes(kLimit + extra - (sizeof kAround - 1) - app.token().size(), 'x');
   return {.args = {"request", "tags", "-"},
           .env = {{"QUORVI_BRIDGE_DIR", app.dir()}},
-          .input = R"({"a":")" + std::string(kLimit + extra - body(0).size(), 'x') + "\"}"};
+          .input = R"({"a":")" + bytes + "\"}"};
 }
 
 // The body on the wire with the scope normalized, notes hidden by the scope (the stand-in honours
@@ -75,7 +70,7 @@ TEST(Connector, RequestsScopesAndLimit) {
   std::string file = read_file(app.dir() + "/connection.json");
   file.replace(file.find(app.token()), app.token().size(), std::string(72, 'w'));
   write_file(app.dir() + "/connection.json", file);
-  EXPECT_EQ(refusal(request(app.dir(), "tags", "{}")), "Unauthorized\n");
+  EXPECT_EQ(refusal(request(app.dir())), "Unauthorized\n");
 }
 
 // The stand-in's framing faults, and what the user sees: a message, or the answer's first bytes.
@@ -92,14 +87,15 @@ TEST(Connector, AnswerFaults) {
     TempDir temp;
     StandinApp app(temp / "Automation", {"--fault", fault});
     ASSERT_TRUE(app.ready()) << fault;
-    Result result = request(app.dir(), "tags", "{}");
+    Result result = request(app.dir());
     EXPECT_TRUE((result.out + result.err).starts_with(shown)) << fault << ": " << refusal(result);
     EXPECT_EQ(result.status, result.out.empty() ? 1 : 0) << fault;
   }
 }
 
 // The opener launches a stand-in that publishes itself after 1.5 seconds, well past the first
-// retries. The app to launch is the bundle around the executable.
+// retries. The app to launch is the bundle around the executable. An invalid scope launches
+// nothing.
 TEST(Connector, LaunchesTheAppFromItsBundleAndRetries) {
   TempDir home;
   std::string bundle = home / "Stand In.app", exe = bundle + "/Contents/MacOS/quorvi";
@@ -108,12 +104,16 @@ TEST(Connector, LaunchesTheAppFromItsBundleAndRetries) {
   std::string dir = home / "Library/Application Support/Quorvi/Automation";
   std::string launch = "'" + standin_app_exe() + "' '" + dir +
                        "' --start-delay-ms 1500 --record '" + home / "requests" + "'";
-  Result result = request("", "tags", "{}",
-                          {{"HOME", home.path()},
-                           {"QUORVI_TEST_OPENER_LOG", home / "log"},
-                           {"QUORVI_TEST_OPENER_LAUNCH", launch},
-                           {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}},
-                          exe);
+  Env env{{"HOME", home.path()},
+          {"QUORVI_TEST_OPENER_LOG", home / "log"},
+          {"QUORVI_TEST_OPENER_LAUNCH", launch},
+          {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}};
+  // A scope that cannot be used is refused before any launch.
+  Env bad_scope = env;
+  bad_scope.emplace_back("QUORVI_ONLY_TAGS", "work,\xFF");
+  EXPECT_EQ(refusal(request("", "tags", "{}", bad_scope, exe)), "Invalid QUORVI_ONLY_TAGS\n");
+  EXPECT_FALSE(std::filesystem::exists(home / "log"));
+  Result result = request("", "tags", "{}", env, exe);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(read_file(home / "log"), "-g -j -a " + bundle + " --args --quorvi-background\n");
   EXPECT_TRUE(read_file(home / "requests").starts_with(R"({"arguments":{},"operation":"tags",)"));
@@ -148,7 +148,7 @@ TEST(ConnectorSlow, SendDeadlineWhenTheAppNeverReads) {
 TEST(ConnectorSlow, ReceiveDeadlineWhenTheAppNeverAnswers) {
   TempDir temp;
   StandinApp app(temp / "Automation", {"--fault", "hang"});
-  Result result = request(app.dir(), "tags", "{}");
+  Result result = request(app.dir());
   EXPECT_EQ(refusal(result), kNoResponse);
   EXPECT_GE(result.elapsed_ms, 14900);
 }

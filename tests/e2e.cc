@@ -10,7 +10,9 @@
 #include <sys/prctl.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -24,16 +26,16 @@ extern char** environ;
 namespace quorvi::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 std::vector<char*> pointers(std::vector<std::string>& words) {
-  std::vector<char*> result;
-  for (auto& word : words)
-    result.push_back(word.data());
-  result.push_back(nullptr);
+  std::vector<char*> result(words.size() + 1);  // ends with a null pointer
+  std::ranges::transform(words, result.begin(), [](std::string& word) { return word.data(); });
   return result;
 }
 
-void set_limit(int resource, long value) {
-  rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+void set_limit(int resource, rlim_t value) {
+  rlimit limit{value, value};
   if (value > 0 && ::setrlimit(resource, &limit) != 0) ::_exit(127);
 }
 
@@ -48,11 +50,10 @@ Result run(const Command& command) {
   std::vector<std::string> args{command.program.empty() ? quorvi_exe() : command.program}, env;
   args.insert(args.end(), command.args.begin(), command.args.end());
   for (char** entry = environ; *entry; ++entry) {
-    std::string_view name = std::string_view(*entry).substr(0, std::string_view(*entry).find('='));
-    bool changed = name.starts_with("QUORVI_");
-    for (const auto& change : command.env)
-      changed |= change.first == name;
-    if (!changed) env.emplace_back(*entry);
+    std::string_view name(*entry, std::strcspn(*entry, "="));
+    auto named = [&](const auto& change) { return change.first == name; };
+    if (!name.starts_with("QUORVI_") && std::ranges::none_of(command.env, named))
+      env.emplace_back(*entry);
   }
   for (const auto& [name, value] : command.env)
     if (value) env.push_back(name + "=" + *value);
@@ -74,15 +75,24 @@ Result run(const Command& command) {
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
-  auto elapsed_ms = [&] {
-    auto elapsed = std::chrono::steady_clock::now() - start;
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
-  };
+  auto elapsed_ms = [&] { return (std::chrono::steady_clock::now() - start) / 1ms; };
   int status = 0;
   for (; ::waitpid(pid, &status, WNOHANG) == 0; ::usleep(2000))
     if (elapsed_ms() > command.timeout_ms) ::kill(pid, SIGKILL);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err),
-          elapsed_ms()};
+          static_cast<int>(elapsed_ms())};
+}
+
+Result request(const std::string& dir, const std::string& operation, const std::string& arguments,
+               Env env, const std::string& program) {
+  if (!dir.empty()) env.emplace_back("QUORVI_BRIDGE_DIR", dir);
+  return run({.args = {"request", operation, arguments}, .env = env, .program = program});
+}
+
+Result shell(const std::string& line, std::vector<std::string> args, Env env,
+             const std::string& input) {
+  args.insert(args.begin(), {"-c", line, quorvi_exe()});
+  return run({.args = args, .env = env, .input = input, .program = "/bin/bash"});
 }
 
 TempDir::TempDir() {
@@ -129,31 +139,27 @@ StandinApp::StandinApp(std::string dir, std::vector<std::string> extra) : dir_(s
     token_ = content->value("token", "");
 }
 
-std::vector<std::string> StandinApp::recorded() const {
+std::vector<std::string> StandinApp::wait_recorded(size_t count, int timeout_ms) const {
   std::vector<std::string> lines;
-  std::istringstream text(record_path_.empty() ? "" : read_file(record_path_));
-  for (std::string line; std::getline(text, line) && !text.eof();)  // whole lines only
-    lines.push_back(line);
+  for (int waited = 0; lines.size() < count && waited <= timeout_ms;
+       waited += 10, ::usleep(10000)) {
+    std::istringstream text(record_path_.empty() ? "" : read_file(record_path_));
+    lines.clear();
+    for (std::string line; std::getline(text, line) && !text.eof();)  // whole lines only
+      lines.push_back(line);
+  }
   return lines;
 }
 
-std::vector<std::string> StandinApp::wait_recorded(size_t count, int timeout_ms) const {
-  wait_until([&] { return recorded().size() >= count; }, timeout_ms);
-  return recorded();
-}
-
 bool StandinApp::running() {
-  int status = 0;
-  if (status_ || ::waitpid(pid_, &status, WNOHANG) == 0) return !status_;
-  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return false;
+  exited_ = exited_ || ::waitpid(pid_, nullptr, WNOHANG) != 0;
+  return !exited_;
 }
 
-int StandinApp::stop() {
+StandinApp::~StandinApp() {
   if (running()) ::kill(pid_, SIGTERM);
   if (!wait_until([&] { return !running(); }, 5000)) ::kill(pid_, SIGKILL);
-  wait_until([&] { return !running(); }, 5000);
-  return status_.value_or(-1);
+  if (running()) ::waitpid(pid_, nullptr, 0);
 }
 
 }  // namespace quorvi::test

@@ -38,18 +38,20 @@ struct Result {
 };
 
 Result run(const Command& command);
+// `quorvi request OPERATION ARGUMENTS` with the connector directory `dir` (when empty, the
+// default directories of the environment).
+Result request(const std::string& dir, const std::string& operation = "tags",
+               const std::string& arguments = "{}", Env env = {}, const std::string& program = "");
+// Runs `bash -c LINE quorvi ARGS...`, so that `"$0"` is quorvi: for limits, signal dispositions
+// (dash cannot leave the child-ended signal ignored) and pipelines around it.
+Result shell(const std::string& line, std::vector<std::string> args = {}, Env env = {},
+             const std::string& input = "");
 
 // The test variant, whose opener is the test opener; the program as installed, which runs
 // /usr/bin/open; and tools/standin-app.
-inline std::string quorvi_exe() {
-  return QUORVI_TEST_EXE;
-}
-inline std::string shipped_exe() {
-  return QUORVI_SHIPPED_EXE;
-}
-inline std::string standin_app_exe() {
-  return QUORVI_STANDIN_APP_EXE;
-}
+inline const auto quorvi_exe = [] { return std::string(QUORVI_TEST_EXE); };
+inline const auto shipped_exe = [] { return std::string(QUORVI_SHIPPED_EXE); };
+inline const auto standin_app_exe = [] { return std::string(QUORVI_STANDIN_APP_EXE); };
 
 // True in a build with AddressSanitizer, whose shadow memory rules out address-space limits.
 #if defined(__SANITIZE_ADDRESS__)

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -17,29 +16,17 @@ namespace {
 
 constexpr size_t kLimit = 1 << 20;
 
-Result run_with(std::vector<std::string> args, Env env = {}, std::string input = {},
-                std::string program = {}, bool close_stdin = false) {
-  Command command;
-  command.args = std::move(args);
-  command.env = std::move(env);
-  command.input = std::move(input);
-  command.program = std::move(program);
-  command.close_stdin = close_stdin;
-  return run(command);
-}
-
 TEST(RequestInput, AttachesA700KBFileThroughAPathAndStandardInput) {
   TempDir temp;
   StandinApp app(temp / "Automation");
-  Env env{{"QUORVI_BRIDGE_DIR", app.dir()}};
-  ASSERT_EQ(run_with({"request", "create", R"({"text":"Files"})"}, env).status, 0);
-  std::string data;
-  for (int i = 0; i < 233334; ++i)
-    data += "QUJD";  // "ABC": 700,002 bytes once decoded
+  ASSERT_EQ(request(app.dir(), "create", R"({"text":"Files"})").status, 0);
+  std::string data(233334 * 4, 'A');  // 700,002 zero bytes once decoded
   std::string object = R"({"data":")" + data + R"(","id":"note-1","name":"a.bin"})";
   write_file(temp / "attach.json", object + "\n");
   for (auto [word, input] : {std::pair{"@" + temp / "attach.json", std::string()}, {"-", object}}) {
-    Result attached = run_with({"request", "attach", word}, env, input);
+    Result attached = run({.args = {"request", "attach", word},
+                           .env = {{"QUORVI_BRIDGE_DIR", app.dir()}},
+                           .input = input});
     EXPECT_NE(attached.out.find(R"("name":"a.bin","size":700002})"), std::string::npos)
         << word << attached.err;
   }
@@ -48,59 +35,50 @@ TEST(RequestInput, AttachesA700KBFileThroughAPathAndStandardInput) {
 TEST(RequestInput, ReadsNoMoreThanTheLimitAllowsPlusOneByte) {
   // quorvi and then wc share one pipe, so wc counts exactly what quorvi left unread.
   for (std::string word : {"-", "@/dev/stdin"}) {
-    Result result = run_with(
-        {"-c",
-         "head -c 2097152 /dev/zero | tr '\\0' ' ' | { \"$0\" request attach \"$1\"; wc -c; }",
-         quorvi_exe(), word},
-        {{"QUORVI_BRIDGE_DIR", "/nonexistent"}}, "", "/bin/sh");
+    Result result =
+        shell("head -c 2097152 /dev/zero | tr '\\0' ' ' | { \"$0\" request attach \"$1\"; wc -c; }",
+              {word}, {{"QUORVI_BRIDGE_DIR", "/nonexistent"}});
     EXPECT_EQ(result.err, "Request exceeds the 1 MB connector limit\n") << word;
-    EXPECT_EQ(result.out, std::to_string(2 * kLimit - (kLimit + 1)) + "\n") << word;
+    EXPECT_EQ(result.out, std::to_string(kLimit - 1) + "\n") << word;
   }
 }
 
 TEST(RequestInput, NamesTheInputThatCouldNotBeUsed) {
   TempDir temp;
   write_file(temp / "latin1.json", "{\"a\":\"\xE9\"}");
-  struct {
-    std::string word, input, err;
-  } rows[] = {
-      {"@" + temp / "none", "", "No such file: " + temp / "none\n"},
-      {"@" + temp.path(), "", "Not a regular file or pipe: " + temp.path() + "\n"},
-      {"-", "", "Could not read standard input\n"},  // started without a descriptor 0
-      {"@" + temp / "latin1.json", "", "Arguments must be valid UTF-8\n"},
+  const std::pair<std::string, std::string> rows[] = {
+      {"@" + temp / "none", "No such file: " + temp / "none\n"},
+      {"@" + temp.path(), "Not a regular file or pipe: " + temp.path() + "\n"},
+      {"-", "Could not read standard input\n"},  // started without a descriptor 0
+      {"@" + temp / "latin1.json", "Arguments must be valid UTF-8\n"},
   };
-  for (const auto& row : rows) {
-    Result result =
-        run_with({"request", "search", row.word}, {{"QUORVI_BRIDGE_DIR", temp / "none"}}, row.input,
-                 {}, row.word == "-" && row.input.empty());
-    EXPECT_EQ(result.status, 1) << row.word;
-    EXPECT_EQ(result.out + result.err, row.err) << row.word;
+  for (const auto& [word, err] : rows) {
+    Result result = run({.args = {"request", "search", word},
+                         .env = {{"QUORVI_BRIDGE_DIR", temp / "none"}},
+                         .close_stdin = word == "-"});
+    EXPECT_EQ(result.status, 1) << word;
+    EXPECT_EQ(result.out + result.err, err) << word;
   }
 }
 
 TEST(Version, IsTheOnlyWordOnTheLine) {
-  Result result = run_with({"--version"});
+  Result result = run({.args = {"--version"}});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "quorvi 0.11.0\n");
-  EXPECT_EQ(run_with({"--version", "new"}).err, "Unknown command: --version\n");
+  EXPECT_EQ(run({.args = {"--version", "new"}}).err, "Unknown command: --version\n");
 }
 
 TEST(StandinAppServer, HelpsSaysWhenReadyAndRefusesASecondInstance) {
-  auto standin = [](std::vector<std::string> args) {
-    return run_with(std::move(args), {}, {}, standin_app_exe());
-  };
-  Result help = standin({"--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: quorvi-standin-app DIR", 0), 0u) << help.out;
-
   TempDir temp;
   std::string dir = temp / "Automation", file = dir + "/connection.json";
-  Result first;
-  std::thread serving([&] { first = standin({dir, "--pid-file", temp / "pid"}); });
-  for (int tries = 0; tries < 1000 && !std::filesystem::exists(file); ++tries)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  Command standin{.args = {dir, "--pid-file", temp / "pid"}, .program = standin_app_exe()};
+  Result help = run({.args = {"--help"}, .program = standin_app_exe()}), first;
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: quorvi-standin-app DIR", 0), 0u) << help.out;
+  std::thread serving([&] { first = run(standin); });
+  wait_until([&] { return std::filesystem::exists(file); }, 10000);
   std::string published = read_file(file), pid = read_file(temp / "pid");
-  Result second = standin({dir, "--pid-file", temp / "pid"});
+  Result second = run(standin);
   EXPECT_EQ(second.status, 1);
   EXPECT_EQ(second.err, "quorvi-standin-app: another stand-in app already serves " + dir + "\n");
   EXPECT_EQ(read_file(file) + read_file(temp / "pid"), published + pid);

@@ -11,7 +11,6 @@
 
 #include <sys/types.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,8 @@ class StandinApp {
   // Starts `quorvi-standin-app dir extra...` and waits (at most 10 seconds) for
   // dir/connection.json; ready() tells whether it came.
   explicit StandinApp(std::string dir, std::vector<std::string> extra = {});
-  ~StandinApp() { stop(); }
+  // Sends SIGTERM and waits (SIGKILL after 5 seconds).
+  ~StandinApp();
   StandinApp(const StandinApp&) = delete;
   StandinApp& operator=(const StandinApp&) = delete;
 
@@ -30,22 +30,17 @@ class StandinApp {
   bool ready() const { return !token_.empty(); }
   const std::string& token() const { return token_; }  // from connection.json
 
-  // The request bodies recorded by --record so far, one per connection; "<no request>" for a
-  // connection that ended without a whole frame. Empty without --record.
-  std::vector<std::string> recorded() const;
-  // Polls (at most `timeout_ms`) until at least `count` bodies are recorded, and returns them.
+  // Polls (at most `timeout_ms`) until --record has recorded at least `count` request bodies,
+  // one per connection ("<no request>" for one that ended without a whole frame), and returns
+  // them. Empty without --record.
   std::vector<std::string> wait_recorded(size_t count, int timeout_ms = 5000) const;
-
-  // Sends SIGTERM and waits (SIGKILL after 5 seconds). Returns the exit status, -1 if the app
-  // ended by a signal. Later calls return the same status.
-  int stop();
 
  private:
   bool running();
 
   std::string dir_, record_path_, token_;
   pid_t pid_ = -1;
-  std::optional<int> status_;
+  bool exited_ = false;
 };
 
 }  // namespace quorvi::test

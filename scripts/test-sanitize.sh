@@ -16,4 +16,4 @@ cmake --build "$build"
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:check_initialization_order=1:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 -LE slow \
-  -E '^quorvi_(format|man_lint|install|completion_.*)$'
+  -E '^quorvi_(format|install|completion_.*)$'

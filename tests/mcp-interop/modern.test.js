@@ -1,7 +1,7 @@
 // The AI SDK's MCP client, which speaks the stateless 2026-07-28 revision first, against
 // `quorvi mcp-server` and a stand-in app: what only a real client shows, that it takes the
 // revision without falling back to the handshake, accepts the tool list, sees app failures as
-// isError and gets its own answer to each of many concurrent calls.
+// isError, has its tag scopes applied and gets its own answer to each of many concurrent calls.
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 
@@ -17,11 +17,11 @@ describe('the AI SDK client in the 2026-07-28 era', { timeout: 120000 }, () => {
   let client;
   const sent = [];
   const call = (name, args) => client.callTool({ name, arguments: args, options });
-  const created = async (text) => (await call('quorvi_create', { text })).structuredContent.result.id;
+  const created = async (text) => (await call('quorvi_create', { text, tags: 'work' })).structuredContent.result.id;
   before(async () => {
     app = await startStandin();
     const transport = new StdioMCPTransport({
-      command: quorviExe, args: ['mcp-server'], env: { QUORVI_BRIDGE_DIR: app.dir } });
+      command: quorviExe, args: ['mcp-server'], env: { QUORVI_BRIDGE_DIR: app.dir, QUORVI_ONLY_TAGS: '#Work' } });
     const send = transport.send.bind(transport);
     transport.send = (message) => {
       sent.push(message);
@@ -47,6 +47,11 @@ describe('the AI SDK client in the 2026-07-28 era', { timeout: 120000 }, () => {
   it('sees an app failure as isError', async () => {
     const failed = await call('quorvi_read', { id: 'no-such-note' });
     assert.deepEqual([failed.isError, failed.content[0].text], [true, 'Note not found']);
+  });
+
+  it('has the tag scopes of its environment applied', async () => {
+    const outside = await call('quorvi_create', { text: 'Era home', tags: 'home' });
+    assert.deepEqual([outside.isError, outside.content[0].text], [true, 'Note is outside the connector tag scope']);
   });
 
   it('answers twenty concurrent calls on one connection, each with its own result', async () => {

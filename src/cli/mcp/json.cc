@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <vector>
+
+#include "cli/mcp/json_number.h"
 
 namespace quorvi::mcp {
 namespace {
@@ -256,15 +259,13 @@ void write_integer(Number value, std::string& out) {
 }
 
 void write_double(double value, std::string& out) {
-  char buffer[32];
-  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  std::string_view text(buffer, static_cast<size_t>(end - buffer));
-  if (error != std::errc() || text.find_first_of("in") != std::string_view::npos) {
+  if (!std::isfinite(value)) {
     out += "null";  // NaN and infinities have no JSON form; parsed values never hold them.
     return;
   }
-  out += text;
-  if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
+  size_t start = out.size();
+  write_shortest(value, out);
+  if (out.find_first_of(".e", start) == std::string::npos) out += ".0";
 }
 
 void write_scalar(const Json& value, std::string& out) {

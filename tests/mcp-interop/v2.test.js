@@ -1,6 +1,6 @@
 // The official v2 client pinned to the stateless 2026-07-28 revision against `quorvi mcp-server`
 // and a stand-in app: no handshake, every tool with valid arguments, a refusal whose reason
-// reaches the caller as a tool error, and an app failure.
+// reaches the caller as a tool error, a subscription that honours nothing, and an app failure.
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 
@@ -69,6 +69,12 @@ describe('the official v2 client pinned to 2026-07-28', { timeout: 120000 }, () 
     const refused = await call('quorvi_search', { limit: 201 });
     assert.deepEqual([refused.isError, refused.content],
       [true, [{ type: 'text', text: 'quorvi_search: "limit" must be at most 200' }]]);
+  });
+
+  it('is told that nothing can be subscribed to', async () => {
+    const subscription = await client.listen({ toolsListChanged: true }, { timeout });
+    assert.deepEqual(subscription.honoredFilter, {});
+    assert.equal(await subscription.closed, 'graceful');
   });
 
   it('sees an app failure as isError', async () => {

@@ -133,6 +133,13 @@ const Json& server_info() {
   return info;
 }
 
+// The same, as every stateless result carries it: written once, since copying the text is cheaper
+// than copying the object.
+const Json& server_info_written() {
+  static const Json written = prewritten(server_info());
+  return written;
+}
+
 Answer ping(Json&, const Context&) {
   return Json::object();
 }
@@ -338,7 +345,8 @@ Json envelope_issues(const Json& meta) {
   return issues;
 }
 
-// -32602 naming each key and what is wrong with it, in the message and in `data`.
+// The invalid-params error naming each key and what is wrong with it, in the message and in
+// `data`.
 Error envelope_error(Json issues) {
   std::string message = "Invalid request _meta: ";
   for (size_t i = 0; i < issues.size(); ++i) {
@@ -385,7 +393,7 @@ Reply respond_stateless(Json id, const std::string& name, Json& params, const Js
   Json& result = std::get<Json>(answer);
   result["resultType"] = "complete";
   if (method->stateless == Stateless::kCacheable) mark_cacheable(result);
-  result["_meta"][kServerInfoKey] = server_info();
+  result["_meta"][kServerInfoKey] = server_info_written();
   Reply reply;
   if (method->stateless == Stateless::kAcknowledged) {
     reply.notification = acknowledgement(id);

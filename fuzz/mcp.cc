@@ -1,6 +1,7 @@
 // The MCP server with a stub connector: the input as one message through Session::respond, then
 // the same bytes as a stream through mcp::serve. Every answer is one line holding a JSON-RPC
-// response, and there is never more than one answer per line of input.
+// response (or a subscription's acknowledgement before one), and there is never more than one
+// response per line of input.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -35,6 +36,11 @@ void check_response(const Json& response) {
   FUZZ_CHECK(response.size() == 3);
   std::string line = quorvi::mcp::write(response);
   FUZZ_CHECK(line.find('\n') == std::string::npos);
+}
+
+// The one notification the server sends, just before the response that ends the subscription.
+bool is_acknowledgement(const Json& line) {
+  return line.is_object() && line.value("method", "") == "notifications/subscriptions/acknowledged";
 }
 
 quorvi::Fd memory_file(std::string_view bytes) {
@@ -73,9 +79,11 @@ void one_message(std::string_view text, bool handshake) {
   std::optional<Json> message = quorvi::mcp::parse(text);
   if (!message) return;
   bool request = message->is_object() && message->contains("id");
-  std::optional<Json> response = session.respond(std::move(*message), stub);
+  quorvi::mcp::Reply reply = session.respond(std::move(*message), stub);
+  std::optional<Json>& response = reply.response;
   if (request) FUZZ_CHECK(response.has_value());
   if (response) check_response(*response);
+  if (reply.notification) FUZZ_CHECK(response && is_acknowledgement(*reply.notification));
 }
 
 void stream(std::string_view bytes) {
@@ -89,17 +97,21 @@ void stream(std::string_view bytes) {
     size_t feed = bytes.find('\n', at);
     at = feed == std::string_view::npos ? bytes.size() : feed + 1;
   }
-  size_t lines_out = 0;
-  for (size_t at = 0; at < written.size(); ++lines_out) {
+  size_t responses = 0;
+  for (size_t at = 0; at < written.size();) {
     size_t feed = written.find('\n', at);
     FUZZ_CHECK(feed != std::string::npos);  // every answer ends with its line feed
-    std::optional<Json> response =
-        quorvi::mcp::parse(std::string_view(written).substr(at, feed - at));
-    FUZZ_CHECK(response.has_value());
-    check_response(*response);
+    std::optional<Json> line = quorvi::mcp::parse(std::string_view(written).substr(at, feed - at));
+    FUZZ_CHECK(line.has_value());
+    if (is_acknowledgement(*line)) {
+      FUZZ_CHECK(!line->contains("id"));
+    } else {
+      check_response(*line);
+      ++responses;
+    }
     at = feed + 1;
   }
-  FUZZ_CHECK(lines_out <= lines_in);
+  FUZZ_CHECK(responses <= lines_in);
 }
 
 }  // namespace

@@ -115,7 +115,11 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
         if (line.back() != '\n' && !skip_line(reader)) return fail("MCP input failed");
         response = error_response(nullptr, -32600, "Request exceeds 1 MB");
       } else if (std::optional<Json> message = parse(line)) {
-        response = session.respond(std::move(*message), connector);
+        Reply reply = session.respond(std::move(*message), connector);
+        if (reply.notification && !send(output, *reply.notification, text)) {
+          return fail("MCP output failed");
+        }
+        response = std::move(reply.response);
       } else {
         response = error_response(nullptr, -32700, "Parse error");
       }

@@ -1,6 +1,8 @@
 #include "cli/mcp/session.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <new>
 #include <string>
 #include <utility>
@@ -25,11 +27,19 @@ constexpr char kServerVersion[] = QUORVI_VERSION;
 constexpr std::array<std::string_view, 4> kProtocolVersions = {"2025-11-25", "2025-06-18",
                                                                "2025-03-26", "2024-11-05"};
 
-// The stateless revision: a request names it in its own `_meta` and needs no handshake.
-constexpr char kModernVersion[] = "2026-07-28";
+// The stateless revision: a message names it in its own `_meta` and needs no handshake.
+constexpr char kStatelessVersion[] = "2026-07-28";
 constexpr char kVersionKey[] = "io.modelcontextprotocol/protocolVersion";
 constexpr char kCapabilitiesKey[] = "io.modelcontextprotocol/clientCapabilities";
 constexpr char kClientInfoKey[] = "io.modelcontextprotocol/clientInfo";
+constexpr char kLogLevelKey[] = "io.modelcontextprotocol/logLevel";
+constexpr char kProgressTokenKey[] = "progressToken";
+constexpr char kServerInfoKey[] = "io.modelcontextprotocol/serverInfo";
+constexpr char kSubscriptionKey[] = "io.modelcontextprotocol/subscriptionId";
+constexpr std::array<std::string_view, 8> kLogLevels = {"debug", "info",     "notice", "warning",
+                                                        "error", "critical", "alert",  "emergency"};
+constexpr char kLogLevelRule[] =
+    "must be one of debug, info, notice, warning, error, critical, alert, emergency";
 
 // How long a client may keep the discover and tools/list answers. They change only when quorvi
 // itself is replaced, so a day: no client asks twice in a working session, and a cache kept
@@ -37,25 +47,57 @@ constexpr char kClientInfoKey[] = "io.modelcontextprotocol/clientInfo";
 constexpr std::int64_t kCacheMs = 24 * 60 * 60 * 1000;
 
 struct Error {
-  std::int32_t code;
-  std::string_view message;
+  ErrorCode code;
+  std::string message;
+  Json data = nullptr;  // written only when not null
 };
 
-constexpr Error kInvalidRequest{-32600, "Invalid Request"};
-constexpr Error kNotInitialized{-32002, "Initialize the MCP session first"};
-constexpr Error kMethodNotFound{-32601, "Method not found"};
-constexpr Error kInvalidMeta{-32602, "Invalid request _meta"};
-constexpr Error kUnsupportedVersion{-32022, "Unsupported protocol version"};
+// An error whose text never changes.
+struct Fixed {
+  ErrorCode code;
+  std::string_view message;
+  operator Error() const { return Error{code, std::string(message)}; }
+};
+
+constexpr Fixed kInvalidRequest{ErrorCode::kInvalidRequest, "Invalid Request"};
+constexpr Fixed kNotInitialized{ErrorCode::kNotInitialized, "Initialize the MCP session first"};
+constexpr Fixed kMethodNotFound{ErrorCode::kMethodNotFound, "Method not found"};
+constexpr Fixed kBadInitialize{ErrorCode::kInvalidParams, "Invalid initialize parameters"};
+constexpr Fixed kNoToolName{ErrorCode::kInvalidParams, "Provide a tool name"};
+constexpr Fixed kUnknownTool{ErrorCode::kInvalidParams, "Unknown tool"};
+constexpr Fixed kInvalidArguments{ErrorCode::kInvalidParams, "Invalid tool arguments"};
+constexpr Fixed kInvalidCursor{ErrorCode::kInvalidParams, "Invalid cursor"};
+constexpr Fixed kInvalidFilter{ErrorCode::kInvalidParams, "Invalid subscription filter"};
+constexpr Fixed kUnsupportedVersion{ErrorCode::kUnsupportedVersion, "Unsupported protocol version"};
 
 // A method's result object, or the error to answer instead.
 using Answer = std::variant<Json, Error>;
 
+// Which revision a request belongs to: the handshake session, or the stateless revision.
+enum class Era { kSession, kStateless };
+
+struct Context {
+  const ConnectorCall& connector;
+  Era era;
+};
+
 Json error_with(Json id, Error error) {
+  Json body = Json::object();
+  body["code"] = static_cast<std::int32_t>(error.code);
+  if (!error.data.is_null()) body["data"] = std::move(error.data);
+  body["message"] = std::move(error.message);
   Json response = Json::object();
-  response["error"] = Json::object({{"code", error.code}, {"message", error.message}});
+  response["error"] = std::move(body);
   response["id"] = std::move(id);
   response["jsonrpc"] = "2.0";
   return response;
+}
+
+// A reply of one response and no notification.
+Reply only(Json response) {
+  Reply reply;
+  reply.response = std::move(response);
+  return reply;
 }
 
 Json success_with(Json id, Json result) {
@@ -86,15 +128,27 @@ bool valid_envelope(const Json& message) {
          is_string(member(message, "method")) && (!id || id->is_number() || id->is_string());
 }
 
-Answer ping(Json&, const ConnectorCall&) {
+const Json& server_info() {
+  static const Json info = Json::object({{"name", kServerName}, {"version", kServerVersion}});
+  return info;
+}
+
+// The same, as every stateless result carries it: written once, since copying the text is cheaper
+// than copying the object.
+const Json& server_info_written() {
+  static const Json written = prewritten(server_info());
+  return written;
+}
+
+Answer ping(Json&, const Context&) {
   return Json::object();
 }
 
-Answer initialize(Json& params, const ConnectorCall&) {
+Answer initialize(Json& params, const Context&) {
   const Json* version = member(params, "protocolVersion");
   if (!is_string(version) || !is_object(member(params, "capabilities")) ||
       !is_object(member(params, "clientInfo"))) {
-    return Error{-32602, "Invalid initialize parameters"};
+    return kBadInitialize;
   }
   std::string_view chosen = kProtocolVersions.front();
   for (std::string_view supported : kProtocolVersions) {
@@ -104,7 +158,7 @@ Answer initialize(Json& params, const ConnectorCall&) {
       {"capabilities", {{"tools", {{"listChanged", false}}}}},
       {"instructions", kInstructions},
       {"protocolVersion", chosen},
-      {"serverInfo", {{"name", kServerName}, {"version", kServerVersion}}},
+      {"serverInfo", server_info()},
   });
 }
 
@@ -115,21 +169,23 @@ void mark_cacheable(Json& result) {
   result["ttlMs"] = kCacheMs;
 }
 
-Answer discover(Json&, const ConnectorCall&) {
-  Json versions = Json::array({kModernVersion});
+Answer discover(Json&, const Context&) {
+  Json versions = Json::array({kStatelessVersion});
   for (std::string_view version : kProtocolVersions)
     versions.push_back(version);
-  Json result = Json::object({
-      {"_meta",
-       {{"io.modelcontextprotocol/serverInfo",
-         {{"name", kServerName}, {"version", kServerVersion}}}}},
+  return Json::object({
       {"capabilities", {{"tools", {{"listChanged", false}}}}},
       {"instructions", kInstructions},
-      {"resultType", "complete"},
       {"supportedVersions", std::move(versions)},
   });
-  mark_cacheable(result);
-  return result;
+}
+
+// The server offers nothing to subscribe to (its tool list never changes), so a subscription
+// is acknowledged honouring no notification and then ended at once; only the filter's shape is
+// checked.
+Answer listen(Json& params, const Context&) {
+  if (!is_object(member(params, "notifications"))) return kInvalidFilter;
+  return Json::object();
 }
 
 // The catalogue is the same on every use, so it is built once and then only read: searched by
@@ -139,7 +195,9 @@ const Json& catalogue() {
   return built;
 }
 
-Answer list_tools(Json&, const ConnectorCall&) {
+Answer list_tools(Json& params, const Context& context) {
+  // The whole catalogue comes in one answer, so no cursor was ever handed out.
+  if (context.era == Era::kStateless && member(params, "cursor")) return kInvalidCursor;
   static const Json written = prewritten(catalogue());
   return Json::object({{"tools", written}});
 }
@@ -168,9 +226,9 @@ Json tool_result(ConnectorResult outcome) {
   return result;
 }
 
-Answer call_tool(Json& params, const ConnectorCall& connector) {
+Answer call_tool(Json& params, const Context& context) {
   const Json* name = member(params, "name");
-  if (!is_string(name)) return Error{-32602, "Provide a tool name"};
+  if (!is_string(name)) return kNoToolName;
   const std::string& wanted = name->get_ref<const std::string&>();
 
   const Json* tool = nullptr;
@@ -181,7 +239,8 @@ Answer call_tool(Json& params, const ConnectorCall& connector) {
       break;
     }
   }
-  if (!tool) return Error{-32602, "Unknown tool"};
+  if (!tool && context.era == Era::kSession) return kUnknownTool;
+  if (!tool) return Error{ErrorCode::kInvalidParams, "Unknown tool " + write(*name)};
 
   // The arguments may be large: they are moved out of the message, never copied.
   Json arguments = Json::object();
@@ -189,34 +248,41 @@ Answer call_tool(Json& params, const ConnectorCall& connector) {
     arguments = std::move(*found);
   }
   const Json* schema = member(*tool, "inputSchema");
-  if (!schema || !valid_arguments(*schema, arguments)) {
-    return Error{-32602, "Invalid tool arguments"};
+  if (context.era == Era::kSession) {
+    if (!schema || !valid_arguments(*schema, arguments)) return kInvalidArguments;
+  } else if (std::optional<std::string> fault =
+                 schema ? argument_fault(*schema, arguments) : "the tool has no schema") {
+    // The stateless revision counts refused arguments among tool errors: the model reads why
+    // and can correct its call, where a protocol error would stop at the client.
+    return tool_result(fail(wanted + ": " + *fault));
   }
 
   std::string_view operation = wanted;
   if (operation.starts_with(kToolPrefix)) operation.remove_prefix(sizeof kToolPrefix - 1);
-  return tool_result(connector(operation, std::move(arguments)));
+  return tool_result(context.connector(operation, std::move(arguments)));
 }
 
-// Which state a method may be used in. Outside it the method is answered as an unknown one.
-enum class Gate { kAny, kNew, kReady };
+// Which session state a method may be used in. Outside it the method is answered as an unknown
+// one; kNever methods belong to the stateless revision alone.
+enum class Gate { kAnyState, kNew, kReady, kNever };
 
-// Whether a request of the stateless revision may use the method, and what its result gains.
-enum class Modern { kUnknown, kServed, kCacheable };
+// Whether a request of the stateless revision may use the method, and what its answer gains.
+enum class Stateless { kNotServed, kServed, kCacheable, kAcknowledged };
 
 struct Method {
   std::string_view name;
   Gate gate;
-  Modern modern;
-  Answer (*handle)(Json& params, const ConnectorCall& connector);
+  Stateless stateless;
+  Answer (*handle)(Json& params, const Context& context);
 };
 
-constexpr std::array<Method, 5> kMethods = {{
-    {"ping", Gate::kAny, Modern::kUnknown, ping},
-    {"initialize", Gate::kNew, Modern::kUnknown, initialize},
-    {"server/discover", Gate::kAny, Modern::kServed, discover},
-    {"tools/list", Gate::kReady, Modern::kCacheable, list_tools},
-    {"tools/call", Gate::kReady, Modern::kServed, call_tool},
+constexpr std::array<Method, 6> kMethods = {{
+    {"ping", Gate::kAnyState, Stateless::kNotServed, ping},
+    {"initialize", Gate::kNew, Stateless::kNotServed, initialize},
+    {"server/discover", Gate::kNever, Stateless::kCacheable, discover},
+    {"subscriptions/listen", Gate::kNever, Stateless::kAcknowledged, listen},
+    {"tools/list", Gate::kReady, Stateless::kCacheable, list_tools},
+    {"tools/call", Gate::kReady, Stateless::kServed, call_tool},
 }};
 
 const Method* find_method(std::string_view name) {
@@ -226,76 +292,157 @@ const Method* find_method(std::string_view name) {
   return nullptr;
 }
 
-// The `_meta` of a request of the stateless revision, or nothing for a request of the session.
-const Json* modern_meta(const Json& params) {
+// The `_meta` of a message of the stateless revision, or nothing for one of the session.
+const Json* stateless_meta(const Json& params) {
   const Json* meta = member(params, "_meta");
   return is_object(meta) && meta->contains(kVersionKey) ? meta : nullptr;
 }
 
+bool is_integer(const Json& value) {
+  if (value.is_number_integer()) return true;
+  // A client in a language with one number type cannot tell 2 from 2.0.
+  if (!value.is_number_float()) return false;
+  double number = value.get<double>();
+  return std::isfinite(number) && std::trunc(number) == number;
+}
+
+// What is wrong with the `_meta` of a stateless request, key by key as its schema types the
+// members; members it does not name are allowed. Each issue is {"key":…,"problem":…}.
+Json envelope_issues(const Json& meta) {
+  Json issues = Json::array();
+  auto add = [&issues](std::string key, std::string_view problem) {
+    issues.push_back(Json::object({{"key", std::move(key)}, {"problem", problem}}));
+  };
+  if (!is_string(member(meta, kVersionKey))) add(kVersionKey, "must be a string");
+  const Json* capabilities = member(meta, kCapabilitiesKey);
+  if (!capabilities)
+    add(kCapabilitiesKey, "missing");
+  else if (!capabilities->is_object())
+    add(kCapabilitiesKey, "must be an object");
+  if (const Json* client = member(meta, kClientInfoKey)) {
+    if (!client->is_object()) add(kClientInfoKey, "must be an object");
+    for (const char* field : {"name", "version"}) {
+      if (!client->is_object()) break;
+      const Json* value = member(*client, field);
+      std::string key = std::string(kClientInfoKey) + "." + field;
+      if (!value)
+        add(std::move(key), "missing");
+      else if (!value->is_string())
+        add(std::move(key), "must be a string");
+    }
+  }
+  if (const Json* level = member(meta, kLogLevelKey)) {
+    if (!level->is_string() ||
+        std::find(kLogLevels.begin(), kLogLevels.end(), level->get_ref<const std::string&>()) ==
+            kLogLevels.end()) {
+      add(kLogLevelKey, kLogLevelRule);
+    }
+  }
+  if (const Json* token = member(meta, kProgressTokenKey)) {
+    if (!token->is_string() && !is_integer(*token))
+      add(kProgressTokenKey, "must be a string or an integer");
+  }
+  return issues;
+}
+
+// The invalid-params error naming each key and what is wrong with it, in the message and in
+// `data`.
+Error envelope_error(Json issues) {
+  std::string message = "Invalid request _meta: ";
+  for (size_t i = 0; i < issues.size(); ++i) {
+    if (i) message += "; ";
+    message += issues[i]["key"].get_ref<const std::string&>();
+    message += ": ";
+    message += issues[i]["problem"].get_ref<const std::string&>();
+  }
+  return Error{ErrorCode::kInvalidParams, std::move(message),
+               Json::object({{"issues", std::move(issues)}})};
+}
+
+// {"jsonrpc":"2.0","method":"notifications/subscriptions/acknowledged","params":{…}} for the
+// subscription that the request `id` opened, honouring no notification.
+Json acknowledgement(const Json& id) {
+  return Json::object(
+      {{"jsonrpc", "2.0"},
+       {"method", "notifications/subscriptions/acknowledged"},
+       {"params", {{"_meta", {{kSubscriptionKey, id}}}, {"notifications", Json::object()}}}});
+}
+
 // Serves a request that carries its version and capabilities itself: the session is not asked
 // and not changed.
-Json respond_modern(Json id, const std::string& name, Json& params, const Json& meta,
-                    const ConnectorCall& connector) {
-  const Json* version = member(meta, kVersionKey);
-  const Json* client_info = member(meta, kClientInfoKey);
-  if (!is_string(version) || !is_object(member(meta, kCapabilitiesKey)) ||
-      (client_info && !client_info->is_object())) {
-    return error_with(std::move(id), kInvalidMeta);
+Reply respond_stateless(Json id, const std::string& name, Json& params, const Json& meta,
+                        const ConnectorCall& connector) {
+  if (Json issues = envelope_issues(meta); !issues.empty()) {
+    return only(error_with(std::move(id), envelope_error(std::move(issues))));
   }
-  if (version->get_ref<const std::string&>() != kModernVersion) {
-    Json response = error_with(std::move(id), kUnsupportedVersion);
-    response["error"]["data"] =
-        Json::object({{"requested", *version}, {"supported", Json::array({kModernVersion})}});
-    return response;
+  const Json& version = meta[kVersionKey];
+  if (version.get_ref<const std::string&>() != kStatelessVersion) {
+    Error error = kUnsupportedVersion;
+    error.data =
+        Json::object({{"requested", version}, {"supported", Json::array({kStatelessVersion})}});
+    return only(error_with(std::move(id), std::move(error)));
   }
   const Method* method = find_method(name);
-  if (!method || method->modern == Modern::kUnknown) {
-    return error_with(std::move(id), kMethodNotFound);
+  if (!method || method->stateless == Stateless::kNotServed) {
+    return only(error_with(std::move(id), kMethodNotFound));
   }
-  Answer answer = method->handle(params, connector);
-  if (auto* error = std::get_if<Error>(&answer)) return error_with(std::move(id), *error);
+  Answer answer = method->handle(params, Context{connector, Era::kStateless});
+  if (auto* error = std::get_if<Error>(&answer)) {
+    return only(error_with(std::move(id), std::move(*error)));
+  }
   Json& result = std::get<Json>(answer);
   result["resultType"] = "complete";
-  if (method->modern == Modern::kCacheable) mark_cacheable(result);
-  return success_with(std::move(id), std::move(result));
+  if (method->stateless == Stateless::kCacheable) mark_cacheable(result);
+  result["_meta"][kServerInfoKey] = server_info_written();
+  Reply reply;
+  if (method->stateless == Stateless::kAcknowledged) {
+    reply.notification = acknowledgement(id);
+    result["_meta"][kSubscriptionKey] = id;
+  }
+  reply.response = success_with(std::move(id), std::move(result));
+  return reply;
 }
 
 }  // namespace
 
 Json error_response(const Json* id, std::int32_t code, std::string_view message) {
-  return error_with(id ? *id : Json(nullptr), Error{code, message});
+  return error_with(id ? *id : Json(nullptr),
+                    Error{static_cast<ErrorCode>(code), std::string(message)});
 }
 
-std::optional<Json> Session::respond(Json message, const ConnectorCall& connector) {
-  if (!message.is_object()) return error_with(nullptr, kInvalidRequest);
+Reply Session::respond(Json message, const ConnectorCall& connector) {
+  if (!message.is_object()) return only(error_with(nullptr, kInvalidRequest));
   auto id = message.find("id");
   bool has_id = id != message.end();
   if (!valid_envelope(message))
-    return error_with(has_id ? std::move(*id) : nullptr, kInvalidRequest);
+    return only(error_with(has_id ? std::move(*id) : nullptr, kInvalidRequest));
 
   const std::string& name = message["method"].get_ref<const std::string&>();
-  if (!has_id) {
-    if (name == "notifications/initialized" && initialize_answered_) ready_ = true;
-    return std::nullopt;
-  }
-
   Json params = nullptr;
   if (auto found = message.find("params"); found != message.end()) params = std::move(*found);
-  if (const Json* meta = modern_meta(params)) {
-    return respond_modern(std::move(*id), name, params, *meta, connector);
+  const Json* meta = stateless_meta(params);
+  if (!has_id) {
+    // A notification of the stateless revision changes nothing, like its requests.
+    if (name == "notifications/initialized" && initialize_answered_ && !meta) ready_ = true;
+    return {};
   }
+  if (meta) return respond_stateless(std::move(*id), name, params, *meta, connector);
 
   const Method* method = find_method(name);
-  bool open = method && (method->gate == Gate::kAny ||
+  bool open = method && (method->gate == Gate::kAnyState ||
                          (method->gate == Gate::kNew && !initialize_answered_) ||
                          (method->gate == Gate::kReady && ready_));
-  if (!open) return error_with(std::move(*id), ready_ ? kMethodNotFound : kNotInitialized);
+  if (!open) {
+    return only(error_with(std::move(*id), ready_ ? kMethodNotFound : kNotInitialized));
+  }
 
-  Answer answer = method->handle(params, connector);
-  if (auto* error = std::get_if<Error>(&answer)) return error_with(std::move(*id), *error);
+  Answer answer = method->handle(params, Context{connector, Era::kSession});
+  if (auto* error = std::get_if<Error>(&answer)) {
+    return only(error_with(std::move(*id), std::move(*error)));
+  }
   // Only a successful initialize answer moves the session on.
   if (method->gate == Gate::kNew) initialize_answered_ = true;
-  return success_with(std::move(*id), std::move(std::get<Json>(answer)));
+  return only(success_with(std::move(*id), std::move(std::get<Json>(answer))));
 }
 
 }  // namespace quorvi::mcp

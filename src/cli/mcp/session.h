@@ -1,4 +1,4 @@
-// The MCP message handler: JSON-RPC envelope, handshake state, methods. Requests of the
+// The MCP message handler: JSON-RPC envelope, handshake state, methods. Messages of the
 // stateless revision, which name their version in `params._meta`, are served beside the session
 // without touching its state.
 #pragma once
@@ -12,10 +12,28 @@
 
 namespace quorvi::mcp {
 
+// Every JSON-RPC error code the server answers with.
+enum class ErrorCode : std::int32_t {
+  kParseError = -32700,
+  kInvalidRequest = -32600,
+  kMethodNotFound = -32601,
+  kInvalidParams = -32602,
+  kInternalError = -32603,
+  kNotInitialized = -32002,
+  kUnsupportedVersion = -32022,
+};
+
+// What one message makes the server write, in this order: a notification that must come before
+// the response (a subscription's acknowledgement), then the response. A notification in gets
+// neither.
+struct Reply {
+  std::optional<Json> notification;
+  std::optional<Json> response;
+};
+
 class Session {
  public:
-  // The response to write, or nothing for a notification.
-  std::optional<Json> respond(Json message, const ConnectorCall& connector);
+  Reply respond(Json message, const ConnectorCall& connector);
 
  private:
   bool initialize_answered_ = false;

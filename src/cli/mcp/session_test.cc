@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include "cli/mcp/tools.h"
 
 namespace quorvi::mcp {
 namespace {
@@ -34,16 +34,22 @@ std::string result(const std::string& id, const Json& value) {
 }
 
 std::string error(const std::string& id, int code, const std::string& message) {
-  return R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" + message +
-         R"("},"id":)" + id + R"(,"jsonrpc":"2.0"})";
+  return R"({"error":{"code":)" + std::to_string(code) + R"(,"message":)" + write(Json(message)) +
+         R"(},"id":)" + id + R"(,"jsonrpc":"2.0"})";
 }
 
-// A tool call's answer: the connector's value as text and as structured content.
-std::string tool(const std::string& id, const Json& value, const std::string& more = "") {
-  const std::string text = write(Json{{"result", value}});
-  return R"({"id":)" + id + R"(,"jsonrpc":"2.0","result":{"content":[{"text":)" +
-         write(Json(text)) + R"(,"type":"text"}],"isError":false,)" + more +
-         R"("structuredContent":)" + text + "}}";
+// A tool result: the connector's value as text and as structured content.
+Json tool_value(const Json& value) {
+  Json structured = Json::object({{"result", value}});
+  return Json::object({{"content", Json::array({{{"text", write(structured)}, {"type", "text"}}})},
+                       {"isError", false},
+                       {"structuredContent", structured}});
+}
+
+// A tool result with isError true and one text.
+Json tool_error(const std::string& text) {
+  return Json::object(
+      {{"content", Json::array({{{"text", text}, {"type", "text"}}})}, {"isError", true}});
 }
 
 const Json kServer = {{"name", "Quorvi"}, {"version", "0.11.0"}};
@@ -56,24 +62,33 @@ const Json kCommon = {
 std::string answered(const std::string& version) {
   return result("1", joined(kCommon, {{"protocolVersion", version}, {"serverInfo", kServer}}));
 }
-const Json kCached = {{"cacheScope", "public"}, {"resultType", "complete"}, {"ttlMs", 86400000}};
-const std::string kDiscovered =
-    result("1", joined(joined(kCommon, kCached),
-                       {{"_meta", {{"io.modelcontextprotocol/serverInfo", kServer}}},
-                        {"supportedVersions",
-                         {"2026-07-28", "2025-11-25", "2025-06-18", "2025-03-26", "2024-11-05"}}}));
+
+// A result of the stateless revision: complete, and naming the server.
+Json stateless(Json value) {
+  value["_meta"]["io.modelcontextprotocol/serverInfo"] = kServer;
+  value["resultType"] = "complete";
+  return value;
+}
+const Json kCached = {{"cacheScope", "public"}, {"ttlMs", 86400000}};
+const std::string kDiscovered = result(
+    "1",
+    stateless(joined(joined(kCommon, kCached),
+                     {{"supportedVersions",
+                       {"2026-07-28", "2025-11-25", "2025-06-18", "2025-03-26", "2024-11-05"}}})));
 
 const std::string kInit = init(R"("2025-06-18")");
 const std::string kInitialized = R"({"jsonrpc":"2.0","method":"notifications/initialized"})";
 const std::string kPing = request("2", "ping");
 const std::string kPong = result("2", Json::object());
 const std::string kList = request("2", "tools/list");
+// The catalogue itself is checked where it is built and by real clients; here only its size.
+const std::string kListed = result("2", {{"tools", 14}});
 const std::string kNotInitialized = error("2", -32002, "Initialize the MCP session first");
 const std::string kBadInit = error("1", -32602, "Invalid initialize parameters");
 const std::string kBadRequest = error("null", -32600, "Invalid Request");
 const std::string kNotFound = error("1", -32601, "Method not found");
-const std::string kBadMeta = error("1", -32602, "Invalid request _meta");
 const Json kRead = {{"id", "n1"}, {"text", "a\nb"}};
+const std::string kAppOff = "Open Quorvi and enable Desktop connector in Settings";
 
 std::string call(const std::string& params) {
   return request("7", "tools/call", params);
@@ -82,11 +97,29 @@ std::string call(const std::string& params) {
 // A request of the stateless revision, which carries its version and client in _meta.
 const std::string kVersion = R"("io.modelcontextprotocol/protocolVersion":)";
 const std::string kCapabilities = R"("io.modelcontextprotocol/clientCapabilities":)";
-const std::string kMeta =
-    kVersion + R"("2026-07-28",)" + kCapabilities + R"({},"io.modelcontextprotocol/clientInfo":{})";
-std::string modern(const std::string& method, const std::string& meta = kMeta,
-                   const std::string& rest = "") {
+const std::string kClient = R"("io.modelcontextprotocol/clientInfo":)";
+const std::string kMeta = kVersion + R"("2026-07-28",)" + kCapabilities + "{}," + kClient +
+                          R"({"name":"t","version":"1"})";
+std::string stateless_request(const std::string& method, const std::string& meta = kMeta,
+                              const std::string& rest = "") {
   return request("1", method, R"({"_meta":{)" + meta + "}" + rest + "}");
+}
+std::string stateless_call(const std::string& rest) {
+  return stateless_request("tools/call", kMeta, rest);
+}
+std::string meta_with(const std::string& more) {
+  return kMeta + "," + more;
+}
+// -32602 for an envelope, naming each key and problem in the message and in data.
+std::string bad_meta(const std::vector<std::pair<std::string, std::string>>& issues) {
+  std::string message = "Invalid request _meta: ";
+  Json listed = Json::array();
+  for (const auto& [key, problem] : issues) {
+    message += (listed.empty() ? "" : "; ") + key + ": " + problem;
+    listed.push_back({{"key", key}, {"problem", problem}});
+  }
+  return R"({"error":{"code":-32602,"data":{"issues":)" + write(listed) + R"(},"message":)" +
+         write(Json(message)) + R"(},"id":1,"jsonrpc":"2.0"})";
 }
 
 // The connector's answers by operation: "read" a note, "tags" null, anything else a failure.
@@ -96,20 +129,40 @@ ConnectorCall stub(std::vector<std::string>& calls) {
     calls.push_back(std::string(operation) + " " + write(arguments));
     if (operation == "read") return kRead;
     if (operation == "tags") return Json(nullptr);
-    return fail("Open Quorvi and enable Desktop connector in Settings");
+    return fail(kAppOff);
   };
 }
 
-// Each script starts a new session: messages in, answers out (kNone for no answer), and the
-// connector calls the script made. Known versions are answered as asked, others get the newest.
+// What the server writes for one message, one line each, or kNone; a tools array shows as its
+// length.
+std::string shown(Reply reply) {
+  std::string lines;
+  for (std::optional<Json>* line : {&reply.notification, &reply.response}) {
+    if (!*line) continue;
+    Json* listed = (*line)->contains("result") ? &(**line)["result"] : nullptr;
+    if (listed && listed->contains("tools"))
+      (*listed)["tools"] = parse(write((*listed)["tools"]))->size();
+    lines += (lines.empty() ? "" : "\n") + write(**line);
+  }
+  return lines.empty() ? kNone : lines;
+}
+
+// Each script starts a new session: messages in, what the server writes for each (kNone for
+// nothing), and the connector calls the script made.
 struct Script {
+  const char* name;
   std::vector<std::pair<std::string, std::string>> steps;
   std::vector<std::string> calls = {};
 };
 
+void PrintTo(const Script& script, std::ostream* out) {
+  *out << script.name;
+}
+
 const Script kScripts[] = {
     // States: new, answered, ready. Ping works in each; the rest waits for the handshake.
-    {{{kPing, kPong},
+    {"HandshakeStates",
+     {{kPing, kPong},
       {kList, kNotInitialized},
       {kInitialized, kNone},
       {request("2", "notifications/initialized"), kNotInitialized},
@@ -120,20 +173,25 @@ const Script kScripts[] = {
       {kInitialized, kNone},
       {kInit, kNotFound},
       {request("2", "Ping"), error("2", -32601, "Method not found")},
-      {kList, result("2", {{"tools", tools()}})},
+      {kList, kListed},
+      {request("2", "tools/list", R"({"cursor":"c"})"), kListed},  // the session reads no cursor
       {kPing, kPong}}},
     // A refused initialize leaves the session new; initialize without an id is a notification.
-    {{{request("1", "initialize", "null"), kBadInit},
+    {"RefusedInitializeLeavesTheSessionNew",
+     {{request("1", "initialize", "null"), kBadInit},
       {R"({"jsonrpc":"2.0","method":"initialize","params":{}})", kNone},
       {kInitialized, kNone},
       {kList, kNotInitialized},
       {init(R"("2025-03-26")"), answered("2025-03-26")}}},
-    {{{init("20250618"), kBadInit},
+    {"InitializeParameters",
+     {{init("20250618"), kBadInit},
       {init(R"("2025-06-18")", R"("capabilities":[],"clientInfo":{})"), kBadInit},
       {init(R"("2025-06-18")", R"("capabilities":{})"), kBadInit},
       {init(R"("2024-11-05")"), answered("2024-11-05")}}},
-    // Envelopes, and ids that come back unchanged.
-    {{{R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", kBadRequest},
+    // Envelopes, and ids that come back unchanged. Known versions are answered as asked, others
+    // get the newest.
+    {"EnvelopesAndIds",
+     {{R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", kBadRequest},
       {R"({"jsonrpc":"2.0","id":null,"method":"ping"})", kBadRequest},
       {R"({"jsonrpc":"2.0","id":true,"method":"ping"})", error("true", -32600, "Invalid Request")},
       {R"({"jsonrpc":"2.00","id":4,"method":"ping"})", error("4", -32600, "Invalid Request")},
@@ -144,59 +202,133 @@ const Script kScripts[] = {
       {request("-0", "ping"), result("-0.0", Json::object())},
       {init(R"("2025-06-18 ")"), answered("2025-11-25")}}},
     // Tool calls: refused before the connector, or its answer as a tool result.
-    {{{kInit, answered("2025-06-18")},
+    {"SessionToolCalls",
+     {{kInit, answered("2025-06-18")},
       {kInitialized, kNone},
       {request("7", "tools/call"), error("7", -32602, "Provide a tool name")},
       {call(R"({"name":"tags"})"), error("7", -32602, "Unknown tool")},
       {call(R"({"name":"quorvi_read"})"), error("7", -32602, "Invalid tool arguments")},
       {call(R"({"name":"quorvi_tags","arguments":null})"),
        error("7", -32602, "Invalid tool arguments")},
-      {call(R"({"name":"quorvi_read","arguments":{"id":"n1"}})"), tool("7", kRead)},
-      {call(R"({"name":"quorvi_tags"})"), tool("7", nullptr)},
+      {call(R"({"name":"quorvi_search","arguments":{"limit":201}})"),
+       error("7", -32602, "Invalid tool arguments")},
+      {call(R"({"name":"quorvi_read","arguments":{"id":"n1"}})"), result("7", tool_value(kRead))},
+      {call(R"({"name":"quorvi_tags"})"), result("7", tool_value(nullptr))},
       {call(R"({"name":"quorvi_trash","arguments":{"id":"n1","enabled":true}})"),
-       R"({"id":7,"jsonrpc":"2.0","result":{"content":[{"text":"Open Quorvi and enable )"
-       R"(Desktop connector in Settings","type":"text"}],"isError":true}})"},
+       result("7", tool_error(kAppOff))},
       {kPing, kPong}},
      {R"(read {"id":"n1"})", "tags {}", R"(trash {"enabled":true,"id":"n1"})"}},
+    // server/discover belongs to the stateless revision; without its _meta it is the session's
+    // unknown method.
+    {"DiscoverWithoutVersionIsUnknownToTheSession",
+     {{request("1", "server/discover"), error("1", -32002, "Initialize the MCP session first")},
+      {request("1", "subscriptions/listen", R"({"notifications":{}})"),
+       error("1", -32002, "Initialize the MCP session first")},
+      {kInit, answered("2025-06-18")},
+      {kInitialized, kNone},
+      {request("1", "server/discover"), kNotFound}}},
     // The stateless revision, served beside the session, which it leaves as it was.
-    {{{request("1", "server/discover"), kDiscovered},
-      {modern("server/discover"), kDiscovered},
-      {modern("tools/list"), result("1", joined(kCached, {{"tools", tools()}}))},
-      {modern("tools/call", kMeta, R"(,"name":"quorvi_read","arguments":{"id":"n1"})"),
-       tool("1", kRead, R"("resultType":"complete",)")},
-      {modern("tools/call", kMeta, R"(,"name":"quorvi_read","arguments":{})"),
-       error("1", -32602, "Invalid tool arguments")},
-      {modern("ping"), kNotFound},
-      {modern("initialize"), kNotFound},
-      {modern("resources/list"), kNotFound},
-      {modern("tools/list", kVersion + R"("2025-11-25",)" + kCapabilities + "{}"),
+    {"StatelessBesideTheSession",
+     {{stateless_request("server/discover"), kDiscovered},
+      {stateless_request("tools/list"), result("1", stateless(joined(kCached, {{"tools", 14}})))},
+      {stateless_request("ping"), kNotFound},
+      {stateless_request("initialize"), kNotFound},
+      {stateless_request("resources/list"), kNotFound},
+      {stateless_request("tools/list", kVersion + R"("2025-11-25",)" + kCapabilities + "{}"),
        R"({"error":{"code":-32022,"data":{"requested":"2025-11-25","supported":["2026-07-28"]},)"
        R"("message":"Unsupported protocol version"},"id":1,"jsonrpc":"2.0"})"},
-      {modern("tools/list", kVersion + "20260728," + kCapabilities + "{}"), kBadMeta},
-      {modern("tools/list", kVersion + R"("2026-07-28")"), kBadMeta},
-      {modern("tools/list", kVersion + R"("2026-07-28",)" + kCapabilities + "[]"), kBadMeta},
-      {modern("tools/list", kMeta.substr(0, kMeta.size() - 2) + R"("x")"), kBadMeta},
       // Without the version member a request belongs to the session, which is still new.
-      {modern("tools/list", kCapabilities + "{}"),
+      {stateless_request("tools/list", kCapabilities + "{}"),
        error("1", -32002, "Initialize the MCP session first")},
-      {kInit, answered("2025-06-18")}},
-     {R"(read {"id":"n1"})"}},
+      {kInit, answered("2025-06-18")},
+      // Nor does a stateless notification move the session on.
+      {R"({"jsonrpc":"2.0","method":"notifications/initialized","params":{"_meta":{)" + kMeta +
+           "}}}",
+       kNone},
+      {kList, kNotInitialized}}},
+    // A tool call of the stateless revision: refused arguments come back as a tool error that
+    // names the tool, the member and the rule, for the model to act on.
+    {"StatelessToolCalls",
+     {{stateless_call(R"(,"name":"quorvi_read","arguments":{"id":"n1"})"),
+       result("1", stateless(tool_value(kRead)))},
+      {stateless_call(R"(,"name":"quorvi_trash","arguments":{"id":"n1","enabled":true})"),
+       result("1", stateless(tool_error(kAppOff)))},
+      {stateless_call(R"(,"name":"quorvi_read","arguments":{})"),
+       result("1", stateless(tool_error(R"(quorvi_read: "id" is required)")))},
+      {stateless_call(R"(,"name":"quorvi_search","arguments":{"limit":201})"),
+       result("1", stateless(tool_error(R"(quorvi_search: "limit" must be at most 200)")))},
+      {stateless_call(R"(,"name":"quorvi_tags","arguments":[])"),
+       result("1", stateless(tool_error("quorvi_tags: the arguments must be an object")))},
+      {stateless_call(R"(,"name":"tags")"), error("1", -32602, R"(Unknown tool "tags")")},
+      {stateless_call(""), error("1", -32602, "Provide a tool name")}},
+     {R"(read {"id":"n1"})", R"(trash {"enabled":true,"id":"n1"})"}},
+    // Each member of the envelope as its schema types it; an unknown member is allowed.
+    {"StatelessEnvelopes",
+     {{stateless_request("tools/list", kVersion + "20260728," + kCapabilities + "{}"),
+       bad_meta({{"io.modelcontextprotocol/protocolVersion", "must be a string"}})},
+      {stateless_request("tools/list", kVersion + R"("2026-07-28")"),
+       bad_meta({{"io.modelcontextprotocol/clientCapabilities", "missing"}})},
+      {stateless_request("tools/list", kVersion + R"("2026-07-28",)" + kCapabilities + "[]"),
+       bad_meta({{"io.modelcontextprotocol/clientCapabilities", "must be an object"}})},
+      {stateless_request("tools/list", kVersion + R"("2026-07-28",)" + kClient + R"("x")"),
+       bad_meta({{"io.modelcontextprotocol/clientCapabilities", "missing"},
+                 {"io.modelcontextprotocol/clientInfo", "must be an object"}})},
+      {stateless_request("tools/list",
+                         kVersion + R"("2026-07-28",)" + kCapabilities + "{}," + kClient + "{}"),
+       bad_meta({{"io.modelcontextprotocol/clientInfo.name", "missing"},
+                 {"io.modelcontextprotocol/clientInfo.version", "missing"}})},
+      {stateless_request("tools/list", kVersion + R"("2026-07-28",)" + kCapabilities + "{}," +
+                                           kClient + R"({"name":1,"version":"1"})"),
+       bad_meta({{"io.modelcontextprotocol/clientInfo.name", "must be a string"}})},
+      {stateless_request("tools/list",
+                         meta_with(R"("io.modelcontextprotocol/logLevel":"verbose")")),
+       bad_meta({{"io.modelcontextprotocol/logLevel",
+                  "must be one of debug, info, notice, warning, error, critical, alert, "
+                  "emergency"}})},
+      {stateless_request("tools/list", meta_with(R"("progressToken":1.5)")),
+       bad_meta({{"progressToken", "must be a string or an integer"}})},
+      {stateless_request("tools/list", meta_with(R"("progressToken":true)")),
+       bad_meta({{"progressToken", "must be a string or an integer"}})},
+      {stateless_request("ping", meta_with(R"("io.modelcontextprotocol/logLevel":"emergency")")),
+       kNotFound},
+      {stateless_request("ping", meta_with(R"("progressToken":"p")")), kNotFound},
+      {stateless_request("ping", meta_with(R"("progressToken":-3)")), kNotFound},
+      {stateless_request("ping", meta_with(R"("progressToken":4.0)")), kNotFound},
+      {stateless_request("ping", meta_with(R"("example.com/other":[])")), kNotFound},
+      {stateless_request("ping", kVersion + R"("2026-07-28",)" + kCapabilities + "{}"),
+       kNotFound}}},
+    // No cursor was ever issued; nothing can be subscribed to.
+    {"StatelessCursorsAndSubscriptions",
+     {{stateless_request("tools/list", kMeta, R"(,"cursor":"")"),
+       error("1", -32602, "Invalid cursor")},
+      {stateless_request("subscriptions/listen", kMeta,
+                         R"(,"notifications":{"toolsListChanged":true})"),
+       R"({"jsonrpc":"2.0","method":"notifications/subscriptions/acknowledged","params":{"_meta":)"
+       R"({"io.modelcontextprotocol/subscriptionId":1},"notifications":{}}})"
+       "\n" +
+           result("1", stateless({{"_meta", {{"io.modelcontextprotocol/subscriptionId", 1}}}}))},
+      {stateless_request("subscriptions/listen"),
+       error("1", -32602, "Invalid subscription filter")}}},
 };
 
-TEST(Session, Scripts) {
-  for (size_t s = 0; s < std::size(kScripts); ++s) {
-    Session session;
-    std::vector<std::string> calls;
-    for (const auto& [in, out] : kScripts[s].steps) {
-      std::optional<Json> response = session.respond(*parse(in), stub(calls));
-      EXPECT_EQ(response ? write(*response) : kNone, out) << "script " << s << ": " << in;
-    }
-    EXPECT_EQ(calls, kScripts[s].calls) << "script " << s;
+class Scripts : public testing::TestWithParam<Script> {};
+
+TEST_P(Scripts, AnswerEachStep) {
+  const Script& script = GetParam();
+  Session session;
+  std::vector<std::string> calls;
+  for (size_t step = 0; step < script.steps.size(); ++step) {
+    const auto& [in, out] = script.steps[step];
+    EXPECT_EQ(shown(session.respond(*parse(in), stub(calls))), out)
+        << "step " << step + 1 << ": " << in;
   }
-  // Names and schemas are checked by tests/mcp-interop as a client does.
-  for (const Json& tool : tools())
-    EXPECT_NE(tool["annotations"]["readOnlyHint"], tool["annotations"]["destructiveHint"]);
+  EXPECT_EQ(calls, script.calls);
 }
+
+INSTANTIATE_TEST_SUITE_P(Session, Scripts, testing::ValuesIn(kScripts),
+                         [](const testing::TestParamInfo<Script>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace quorvi::mcp

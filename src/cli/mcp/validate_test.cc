@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -17,35 +18,66 @@ Json schema_of(const std::string& tool) {
   return Json::object();
 }
 
-// Arguments against the catalogue's own schemas.
+const char* const kAccepted = "";
+
+// Arguments against the catalogue's own schemas, and why each refused one is refused. The
+// yes-or-no answer agrees with the reason on every row.
 TEST(Validate, Rows) {
-  const std::tuple<const char*, const char*, bool> rows[] = {
-      {"search", "null", false},
-      {"search", "{}", true},
-      {"create", R"({"text":"a","revision":"r"})", false},  // only listed properties
-      {"pin", R"({"id":"n","enabled":true,"revision":"r"})", true},
-      {"read", R"({"ID":"n"})", false},
-      {"search", R"({"limit":1})", true},
-      {"search", R"({"limit":200})", true},
-      {"search", R"({"limit":0})", false},
-      {"search", R"({"limit":201})", false},
-      {"search", R"({"offset":9223372036854775807})", true},
-      {"search", R"({"offset":-1})", false},
-      {"search", R"({"offset":9223372036854775808})", false},
-      {"search", R"({"limit":10.0})", false},  // integers are never doubles
-      {"search", R"({"limit":"10"})", false},
-      {"search", R"({"includeTrash":false})", true},
-      {"search", R"({"includeTrash":1})", false},
-      {"read", R"({"id":""})", true},
-      {"read", R"({"id":7})", false},
-      {"replace", R"({"id":"n","text":"t"})", false},
-      {"replace", R"({"id":"n","text":"t","revision":"r"})", true},
-      {"attach", R"({"id":"n","name":"a.png"})", false},
-      {"read", R"({"id":1,"id":"n"})", true},  // the last repeated member counts
+  const std::tuple<const char*, const char*, const char*> rows[] = {
+      {"search", "null", "the arguments must be an object"},
+      {"tags", "[]", "the arguments must be an object"},
+      {"search", "{}", kAccepted},
+      {"create", R"({"text":"a","revision":"r"})", R"("revision" is not an argument of this tool)"},
+      {"pin", R"({"id":"n","enabled":true,"revision":"r"})", kAccepted},
+      {"read", R"({"ID":"n"})", R"("id" is required)"},
+      {"read", R"({"id":"n","a\"b":1})", R"("a\"b" is not an argument of this tool)"},
+      {"search", R"({"limit":1})", kAccepted},
+      {"search", R"({"limit":200})", kAccepted},
+      {"search", R"({"limit":0})", R"("limit" must be at least 1)"},
+      {"search", R"({"limit":201})", R"("limit" must be at most 200)"},
+      {"search", R"({"offset":9223372036854775807})", kAccepted},
+      {"search", R"({"offset":-1})", R"("offset" must be at least 0)"},
+      {"search", R"({"offset":9223372036854775808})", R"("offset" must be an integer)"},
+      {"search", R"({"limit":10.0})", R"("limit" must be an integer)"},  // never a double
+      {"search", R"({"limit":"10"})", R"("limit" must be an integer)"},
+      {"search", R"({"includeTrash":false})", kAccepted},
+      {"search", R"({"includeTrash":1})", R"("includeTrash" must be true or false)"},
+      {"read", R"({"id":""})", kAccepted},
+      {"read", R"({"id":7})", R"("id" must be a string)"},
+      {"read", R"({"id":null})", R"("id" must be a string)"},
+      {"replace", R"({"id":"n","text":"t"})", R"("revision" is required)"},
+      {"replace", R"({"id":"n","text":"t","revision":"r"})", kAccepted},
+      {"attach", R"({"id":"n","name":"a.png"})", R"("data" is required)"},
+      {"read", R"({"id":1,"id":"n"})", kAccepted},  // the last repeated member counts
+      // The first fault found: required names first, then members in key order.
+      {"read", R"({"zz":1})", R"("id" is required)"},
+      {"search", R"({"offset":-1,"limit":0})", R"("limit" must be at least 1)"},
   };
-  for (const auto& [tool, arguments, valid] : rows)
-    EXPECT_EQ(valid_arguments(schema_of(tool), parse(arguments).value()), valid)
-        << tool << arguments;
+  for (const auto& [tool, arguments, why] : rows) {
+    Json schema = schema_of(tool);
+    Json value = parse(arguments).value();
+    std::optional<std::string> fault = argument_fault(schema, value);
+    EXPECT_EQ(fault.value_or(kAccepted), why) << tool << arguments;
+    EXPECT_EQ(valid_arguments(schema, value), !fault) << tool << arguments;
+  }
+}
+
+// Schemas outside the catalogue's shape are refused, never guessed at.
+TEST(Validate, SchemasItCannotCheck) {
+  const std::tuple<const char*, const char*, const char*> rows[] = {
+      {R"({"required":"id"})", R"({"id":"n"})", "the tool's schema cannot be checked"},
+      {R"({"required":[1]})", R"({"id":"n"})", "the tool's schema cannot be checked"},
+      {R"({"properties":{"n":{"type":"number"}}})", R"({"n":1})",
+       R"("n" has no type this server can check)"},
+      {R"({"properties":{"n":{}}})", R"({"n":1})", R"("n" has no type this server can check)"},
+      {R"({"properties":{"n":1}})", R"({"n":1})", R"("n" has no type this server can check)"},
+      {R"({"required":[]})", R"({"n":1})", R"("n" is not an argument of this tool)"},
+      {"[]", "{}", "the tool's schema cannot be checked"},
+  };
+  for (const auto& [schema, arguments, why] : rows)
+    EXPECT_EQ(argument_fault(parse(schema).value(), parse(arguments).value()).value_or(kAccepted),
+              why)
+        << schema << arguments;
 }
 
 }  // namespace

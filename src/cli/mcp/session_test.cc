@@ -94,8 +94,8 @@ std::string modern(const std::string& method, const std::string& meta = kMeta,
 ConnectorCall stub(std::vector<std::string>& calls) {
   return [&calls](std::string_view operation, Json arguments) -> ConnectorResult {
     calls.push_back(std::string(operation) + " " + write(arguments));
-    if (operation == "read") return kRead;
-    if (operation == "tags") return Json(nullptr);
+    if (operation == "read") return Prewritten(kRead);
+    if (operation == "tags") return Prewritten(Json(nullptr));
     return fail("Open Quorvi and enable Desktop connector in Settings");
   };
 }

@@ -42,16 +42,16 @@ Json tool_result(ConnectorResult outcome) {
   result["content"] = text_content(std::move(text_form));
   result["isError"] = false;
   result["structuredContent"] = repeat_text();
-  if (written_size(result) <= kMaxToolResult) return result;
+  if (written_size(result) <= kMaxToolResult) return result;  // both forms
 
   result.erase("structuredContent");
-  if (written_size(result) <= kMaxToolResult) return result;
+  if (written_size(result) <= kMaxToolResult) return result;  // the text alone
 
   const std::string size = std::to_string(structured_size);
   Json structured = unquoted(std::move(result["content"][0]["text"]));
   result["content"] = text_content("The result is in structuredContent only (" + size + " bytes)");
   result["structuredContent"] = std::move(structured);
-  if (written_size(result) <= kMaxToolResult) return result;
+  if (written_size(result) <= kMaxToolResult) return result;  // structuredContent alone
 
   result.erase("structuredContent");
   result["content"] = text_content("The result of " + size + " bytes is too large to send");

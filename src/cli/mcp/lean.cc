@@ -1,6 +1,9 @@
 #include "cli/mcp/lean.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <span>
@@ -56,37 +59,37 @@ int compare_names(std::string_view text, size_t a, size_t b) {
 // order, or repeat a name, is noted with its members' order, and put in order once, later.
 class LeanBuilder {
  public:
-  using number_integer_t = Json::number_integer_t;
-  using number_unsigned_t = Json::number_unsigned_t;
-  using number_float_t = Json::number_float_t;
-  using string_t = Json::string_t;
-  using binary_t = Json::binary_t;
-
   LeanBuilder(std::span<const std::string_view> wanted, size_t text_size)
       : wanted_(wanted), found_(wanted.size()), text_size_(text_size) {}
 
   bool null() { return scalar(nullptr); }
   bool boolean(bool value) { return scalar(value); }
   // Only a literal with a minus sign arrives here, so a zero was written "-0".
-  bool number_integer(number_integer_t value) { return value == 0 ? scalar(-0.0) : scalar(value); }
-  bool number_unsigned(number_unsigned_t value) { return scalar(value); }
-  bool number_float(number_float_t value, const string_t&) { return scalar(value); }
-  bool string(string_t& value) {
+  bool number_integer(std::int64_t value) { return value == 0 ? scalar(-0.0) : scalar(value); }
+  bool number_unsigned(std::uint64_t value) { return scalar(value); }
+  bool number_float(double value) { return scalar(value); }
+  // A string as write_string writes it, quotation marks included.
+  bool string(std::string_view written) {
     if (begin_value()) {
-      write_string(value, text_);
+      text_ += written;
       end_value();
     }
     return true;
   }
-  bool binary(binary_t&) { return false; }
-  bool start_object(std::size_t) { return open(true); }
-  bool key(string_t& name);
-  bool end_object() { return close(); }
-  bool start_array(std::size_t) { return open(false); }
-  bool end_array() { return close(); }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
-    return false;
+  // A string with escapes, given by its bytes.
+  bool decoded_string(std::string_view bytes) {
+    if (begin_value()) {
+      write_string(bytes, text_);
+      end_value();
+    }
+    return true;
   }
+  bool start_object() { return open(true); }
+  // A member's name as written, and its bytes.
+  bool key(std::string_view written, std::string_view name);
+  bool end_object() { return close(); }
+  bool start_array() { return open(false); }
+  bool end_array() { return close(); }
 
   Members take() { return std::move(found_); }
 
@@ -175,7 +178,7 @@ class LeanBuilder {
   std::vector<Prewritten::Reordered> reordered_;
 };
 
-bool LeanBuilder::key(string_t& name) {
+bool LeanBuilder::key(std::string_view written, std::string_view name) {
   if (depth_ == 1) {
     auto wanted = std::find(wanted_.begin(), wanted_.end(), name);
     keeping_ = wanted != wanted_.end();
@@ -192,7 +195,7 @@ bool LeanBuilder::key(string_t& name) {
   if (!frame.empty) text_ += ',';
   frame.empty = false;
   members_.push_back(static_cast<std::uint32_t>(text_.size()));
-  write_string(name, text_);
+  text_ += written;
   text_ += ':';
   return true;
 }
@@ -208,8 +211,18 @@ void LeanBuilder::close_object() {
                      return compare_names(text_, a, b) >= 0;
                    }) == members_.end();
   if (!ascending) {
-    // Sorted in place by name, then by place; of equal names the last one counts.
-    std::sort(first, members_.end(), before);
+    // Sorted in place by name, then by place; of equal names the last one counts. Members that
+    // only repeat names, or came in reverse order, need no sort.
+    auto descending = [&](std::uint32_t a, std::uint32_t b) {
+      return compare_names(text_, a, b) > 0;
+    };
+    if (std::adjacent_find(first, members_.end(), [&](std::uint32_t a, std::uint32_t b) {
+          return compare_names(text_, a, b) <= 0;
+        }) == members_.end()) {
+      std::reverse(first, members_.end());
+    } else if (std::adjacent_find(first, members_.end(), descending) != members_.end()) {
+      std::sort(first, members_.end(), before);
+    }
     auto kept = first;
     for (auto member = first; member != members_.end(); ++member) {
       auto next = member + 1;
@@ -318,12 +331,280 @@ std::string Prewritten::take() && {
   return std::move(text_);
 }
 
+namespace {
+
+// Strict JSON text, read straight from the answer: a string without escapes is copied as it
+// stands, since that is how write_string writes it, and no token is held apart from the text.
+// Accepts and refuses exactly what parse does.
+class Scanner {
+ public:
+  Scanner(std::string_view text, LeanBuilder& builder) : in_(text), out_(builder) {}
+
+  bool document() {
+    if (!value()) return false;
+    skip_space();
+    return at_ == in_.size();
+  }
+
+ private:
+  char peek() const { return at_ < in_.size() ? in_[at_] : '\0'; }
+
+  void skip_space() {
+    while (at_ < in_.size() &&
+           (in_[at_] == ' ' || in_[at_] == '\n' || in_[at_] == '\r' || in_[at_] == '\t')) {
+      ++at_;
+    }
+  }
+
+  bool value() {
+    skip_space();
+    switch (peek()) {
+      case '{': return object();
+      case '[': return array();
+      case '"': return string_value();
+      case 't': return literal("true") && out_.boolean(true);
+      case 'f': return literal("false") && out_.boolean(false);
+      case 'n': return literal("null") && out_.null();
+      default: return number();
+    }
+  }
+
+  bool literal(std::string_view word) {
+    if (in_.substr(at_, word.size()) != word) return false;
+    at_ += word.size();
+    return true;
+  }
+
+  bool object() {
+    ++at_;
+    if (!out_.start_object()) return false;
+    skip_space();
+    if (peek() == '}') {
+      ++at_;
+      return out_.end_object();
+    }
+    for (;;) {
+      skip_space();
+      if (peek() != '"') return false;
+      std::string_view written;
+      if (!name(written, name_) || !out_.key(written, name_)) return false;
+      skip_space();
+      if (peek() != ':') return false;
+      ++at_;
+      if (!value()) return false;
+      skip_space();
+      char next = peek();
+      ++at_;
+      if (next == '}') return out_.end_object();
+      if (next != ',') return false;
+    }
+  }
+
+  bool array() {
+    ++at_;
+    if (!out_.start_array()) return false;
+    skip_space();
+    if (peek() == ']') {
+      ++at_;
+      return out_.end_array();
+    }
+    for (;;) {
+      if (!value()) return false;
+      skip_space();
+      char next = peek();
+      ++at_;
+      if (next == ']') return out_.end_array();
+      if (next != ',') return false;
+    }
+  }
+
+  static int hex(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  // Four hexadecimal digits at `at`, or -1.
+  int code_unit(size_t at) const {
+    if (in_.size() - at < 4) return -1;
+    int unit = 0;
+    for (size_t i = 0; i < 4; ++i) {
+      int digit = hex(in_[at + i]);
+      if (digit < 0) return -1;
+      unit = unit * 16 + digit;
+    }
+    return unit;
+  }
+
+  static void append_utf8(std::uint32_t code, std::string& out) {
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+
+  // Undoes the escapes of the string whose content is in_[begin, end).
+  bool decode(size_t begin, size_t end, std::string& out) const {
+    out.clear();
+    for (size_t i = begin; i < end;) {
+      if (in_[i] != '\\') {
+        out += in_[i++];
+        continue;
+      }
+      char escaped = in_[i + 1];
+      i += 2;
+      switch (escaped) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case '/': out += '/'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'u': {
+          int unit = code_unit(i);
+          if (unit < 0) return false;
+          i += 4;
+          std::uint32_t code = static_cast<std::uint32_t>(unit);
+          if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
+          if (unit >= 0xD800 && unit <= 0xDBFF) {
+            int low = end - i >= 6 && in_[i] == '\\' && in_[i + 1] == 'u' ? code_unit(i + 2) : -1;
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            i += 6;
+            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<std::uint32_t>(low) - 0xDC00);
+          }
+          append_utf8(code, out);
+          break;
+        }
+        default: return false;
+      }
+    }
+    return valid_utf8(out);
+  }
+
+  // Past the string at at_: its content in_[begin, end), and whether it holds escapes.
+  bool string_span(size_t& begin, size_t& end, bool& escapes) {
+    begin = ++at_;
+    escapes = false;
+    for (;; ++at_) {
+      if (at_ >= in_.size()) return false;
+      unsigned char c = static_cast<unsigned char>(in_[at_]);
+      if (c == '"') break;
+      if (c < 0x20) return false;
+      if (c == '\\') {
+        escapes = true;
+        ++at_;
+        if (at_ >= in_.size()) return false;
+      }
+    }
+    end = at_++;
+    return true;
+  }
+
+  // A string value: copied as it stands when it has no escapes, else decoded and written.
+  bool string_value() {
+    size_t begin, end;
+    bool escapes;
+    if (!string_span(begin, end, escapes)) return false;
+    if (!escapes) {
+      return valid_utf8(in_.substr(begin, end - begin)) &&
+             out_.string(in_.substr(begin - 1, end - begin + 2));
+    }
+    decoded_.reserve(end - begin);
+    bool valid = decode(begin, end, decoded_) && out_.decoded_string(decoded_);
+    decoded_ = std::string();
+    return valid;
+  }
+
+  // The name at at_ as write_string writes it, and its bytes.
+  bool name(std::string_view& written, std::string& bytes) {
+    size_t begin, end;
+    bool escapes;
+    if (!string_span(begin, end, escapes)) return false;
+    if (!escapes) {
+      std::string_view content = in_.substr(begin, end - begin);
+      if (!valid_utf8(content)) return false;
+      bytes = content;
+      written = in_.substr(begin - 1, end - begin + 2);
+      return true;
+    }
+    if (!decode(begin, end, bytes)) return false;
+    rewritten_.clear();
+    write_string(bytes, rewritten_);
+    written = rewritten_;
+    return true;
+  }
+
+  bool digits() {
+    size_t begin = at_;
+    while (at_ < in_.size() && in_[at_] >= '0' && in_[at_] <= '9')
+      ++at_;
+    return at_ > begin;
+  }
+
+  bool number() {
+    size_t begin = at_;
+    bool negative = peek() == '-';
+    if (negative) ++at_;
+    if (peek() == '0') {
+      ++at_;
+    } else if (!digits()) {
+      return false;
+    }
+    bool integral = true;
+    if (peek() == '.') {
+      ++at_;
+      if (!digits()) return false;
+      integral = false;
+    }
+    if (peek() == 'e' || peek() == 'E') {
+      ++at_;
+      if (peek() == '+' || peek() == '-') ++at_;
+      if (!digits()) return false;
+      integral = false;
+    }
+    const char* first = in_.data() + begin;
+    const char* last = in_.data() + at_;
+    if (integral && negative) {
+      std::int64_t value;
+      if (std::from_chars(first, last, value).ec == std::errc()) return out_.number_integer(value);
+    } else if (integral) {
+      std::uint64_t value;
+      if (std::from_chars(first, last, value).ec == std::errc()) return out_.number_unsigned(value);
+    }
+    // As the library reads numbers: strtod, and refused when the result is not finite.
+    std::string token(first, last);
+    double value = std::strtod(token.c_str(), nullptr);
+    return std::isfinite(value) && out_.number_float(value);
+  }
+
+  std::string_view in_;
+  LeanBuilder& out_;
+  size_t at_ = 0;
+  std::string decoded_, name_, rewritten_;
+};
+
+}  // namespace
+
 std::optional<Members> parse_members(std::string_view text,
                                      std::initializer_list<std::string_view> wanted) {
   if (!acceptable_text(text)) return std::nullopt;
   LeanBuilder builder(std::span<const std::string_view>(wanted.begin(), wanted.size()),
                       text.size());
-  if (!Json::sax_parse(text.begin(), text.end(), &builder)) return std::nullopt;
+  if (!Scanner(text, builder).document()) return std::nullopt;
   return builder.take();
 }
 

@@ -44,7 +44,7 @@ Json tool_result(ConnectorResult outcome) {
   result["structuredContent"] = repeat_text();
   if (written_size(result) <= kMaxToolResult) return result;  // both forms
 
-  result.erase("structuredContent");
+  result.erase("structuredContent");  // drops the repeat
   if (written_size(result) <= kMaxToolResult) return result;  // the text alone
 
   const std::string size = std::to_string(structured_size);

@@ -44,7 +44,7 @@ Json tool_result(ConnectorResult outcome) {
   result["structuredContent"] = repeat_text();
   if (written_size(result) <= kMaxToolResult) return result;  // both forms
 
-  result.erase("structuredContent");  // drops the repeat
+  result.erase("structuredContent");
   if (written_size(result) <= kMaxToolResult) return result;  // the text alone
 
   const std::string size = std::to_string(structured_size);
@@ -53,9 +53,10 @@ Json tool_result(ConnectorResult outcome) {
   result["structuredContent"] = std::move(structured);
   if (written_size(result) <= kMaxToolResult) return result;  // structuredContent alone
 
-  result.erase("structuredContent");
-  result["content"] = text_content("The result of " + size + " bytes is too large to send");
-  return result;
+  Json too_large = Json::object();
+  too_large["content"] = text_content("The result of " + size + " bytes is too large to send");
+  too_large["isError"] = false;
+  return too_large;
 }
 
 }  // namespace quorvi::mcp

@@ -72,7 +72,7 @@ const quickRun = quick === "1";
 const table = [
   "| scenario | quorvi | baseline | ratio | goal | met |",
   "|---|---|---|---|---|---|",
-  ...rows.map(([label, ours, base, ratio, goal, met]) =>
+  ...rows.filter((row) => row[1] !== "").map(([label, ours, base, ratio, goal, met]) =>
     `| ${label} | ${ours} | ${base} | ${ratio} | ${goal} | ${quickRun ? "(quick)" : met ? "yes" : "**no**"} |`),
 ].join("\n");
 // Processor time of the whole server session (start-up included), which a busy machine
@@ -81,7 +81,28 @@ const cpu = [["list", Number(lists)], ["call", Number(calls)]].map(([name, count
   const ours = median(driven(`${name}-quorvi`).cpu_us), theirs = median(driven(`${name}-peer`).cpu_us);
   return `${name === "list" ? "tools/list" : "tools/call"} ${time(ours / count)} against ${time(theirs / count)} (${(theirs / ours).toFixed(1)}x)`;
 });
-const text = `${table}\n\nMedians; throughput rows count answered requests per second after the handshake.\n` +
+// One connector answer by shape and size: peak memory against three times the answer and 4 MB,
+// and the time of the whole run, against 0.3 s for an answer of 8 MiB.
+let answers = "";
+const answersFile = path.join(results, "answers.txt");
+if (fs.existsSync(answersFile)) {
+  const mb = (bytes) => `${(bytes / 1e6).toFixed(1)} MB`;
+  const lines = fs.readFileSync(answersFile, "utf8").trim().split("\n").map((line) => line.split(" "));
+  const answerRows = lines.map(([shape, bytes, command, kib, seconds]) => {
+    const size = Number(bytes), peak = Number(kib) * 1024, limit = 3 * size + 4e6;
+    const met = peak <= limit;
+    rows.push([`${command}, ${shape} answer`, "", "", "", "", met]);
+    return `| \`${command}\` | ${shape} | ${mb(size)} | ${mb(peak)} | ${(peak / size).toFixed(2)}x | ${mb(limit)} | ` +
+      `${Number(seconds).toFixed(2)} s | ${(Number(seconds) / (size / 1048576)).toFixed(3)} s | ${quick === "1" ? "(quick)" : met ? "yes" : "**no**"} |`;
+  });
+  answers = "\n\nOne connector answer of each shape and size (escaped: a note text of quotation marks and line " +
+    "feeds; repeated: 1.4 million `\"a\":0` members; reversed: distinct names in descending order; nested: 126 " +
+    "levels whose members are out of order around one long string; objects: `[{},...]`). Peak RSS is the highest " +
+    "of the runs, time the lowest; the goal is a peak of at most 3 times the answer and 4 MB, and about 0.3 s for " +
+    "8 MiB.\n\n| command | answer | size | peak RSS | ratio to answer | goal | time | per MiB | met |\n" +
+    "|---|---|---|---|---|---|---|---|---|\n" + answerRows.join("\n");
+}
+const text = `${table}${answers}\n\nMedians; throughput rows count answered requests per second after the handshake.\n` +
   `Processor time per request of the server process, start-up included, quorvi against the peer: ${cpu.join("; ")}.\n` +
   `Machine: ${machine}.\n`;
 process.stdout.write(text);

@@ -167,6 +167,12 @@ QUORVI_BRIDGE_DIR=$big timeit read_attachment "${slow[@]}" \
 QUORVI_BRIDGE_DIR=$app rss attach "$quorvi mcp-server <$work/attach.jsonl"
 QUORVI_BRIDGE_DIR=$big rss read_attachment "$quorvi mcp-server <$work/read-attachment.jsonl"
 
+# Peak memory and time for one connector answer of each size and shape, both commands, as ratios
+# to the answer's size (a stand-in that answers from a file; older trees lack it).
+if "$standin" --help 2>&1 | grep -q -- --answer; then
+  bash "$bench/answers.sh" "$quorvi" "$standin" "$results/answers.txt" "$((quick ? 1 : 3))"
+fi
+
 drive() { # NAME WORKLOAD ANSWERS COMMAND...
   local name=$1 workload=$2 answers=$3
   shift 3

@@ -24,7 +24,8 @@ namespace {
 // Echoes the arguments, or fails when they hold an odd number of members.
 quorvi::mcp::ConnectorResult stub(std::string_view operation, Json arguments) {
   if (arguments.is_object() && arguments.size() % 2) return quorvi::fail("stub failure");
-  return Json::object({{"operation", std::string(operation)}, {"arguments", std::move(arguments)}});
+  return quorvi::mcp::Prewritten(
+      Json::object({{"operation", std::string(operation)}, {"arguments", std::move(arguments)}}));
 }
 
 void check_response(const Json& response) {

@@ -120,8 +120,8 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
   TempDir temp;
   Connector app(temp.path(), R"({"result":)" + result + "}");
   Env env = {{"QUORVI_BRIDGE_DIR", temp.path()}};
-  Result fits = shell("ulimit -v 120000; exec \"$0\" request tags {}", {}, env);
-  Result short_of_memory = shell("ulimit -v 30000; exec \"$0\" request tags {}", {}, env);
+  Result fits = shell("ulimit -v 40000; exec \"$0\" request tags {}", {}, env);
+  Result short_of_memory = shell("ulimit -v 14000; exec \"$0\" request tags {}", {}, env);
   EXPECT_TRUE(fits.out == result + "\n") << fits.err;
   EXPECT_EQ(
       short_of_memory.out + short_of_memory.err,

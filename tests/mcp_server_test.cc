@@ -74,6 +74,57 @@ TEST(McpServer, ManyCallsKeepNothingOpen) {
   EXPECT_EQ(answered, 200u) << result.out.substr(0, 1000);
 }
 
+// Values of many small members, freed under the address-space limit: the library's own
+// destructor would allocate a work stack as large as each container, and a failure there would
+// end the process (status 134) with the request unanswered. Each gets an answer or a message.
+TEST(McpServer, LargeValuesFreedUnderTheMemoryLimit) {
+  if (kSanitized) GTEST_SKIP() << "no address-space limit under the sanitizers";
+  TempDir temp;
+  StandinApp app(temp / "Automation");
+  ASSERT_TRUE(app.ready());
+  auto many = [](const std::string& item) {
+    std::string list = "[";
+    for (int i = 0; i < 340000; ++i)
+      list += (i ? "," : "") + item;
+    return list + "]";
+  };
+  const std::string handshake =
+      R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-06-18",)"
+      R"("capabilities":{},"clientInfo":{"name":"e2e"}}})"
+      "\n{\"jsonrpc\":\"2.0\",\"method\":\"notifications/initialized\"}\n";
+  write_file(temp / "arguments", R"({"id":"note-1","pad":[)" + many("[]") + "]}");
+  struct Row {
+    const char* name;
+    Command command;
+    int status;
+    std::string wanted;  // in the output, or the message
+  };
+  const Row rows[] = {
+      {"ping with 340,000 strings",
+       server(app.dir(), R"({"jsonrpc":"2.0","id":"p","method":"ping","params":{"x":)" +
+                             many(R"("")") + "}}\n" + kPing),
+       0, kPong},
+      {"a tool call whose _meta holds 340,000 arrays",
+       server(app.dir(), handshake +
+                             R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":)"
+                             R"("quorvi_create","arguments":{"text":"Kept"},"_meta":{"x":)" +
+                             many("[]") + "}}}\n" + kPing),
+       0, R"("isError":false)"},
+      {"request arguments of 340,000 arrays inside one more",
+       {.args = {"request", "read", "@" + (temp / "arguments")},
+        .env = {{"QUORVI_BRIDGE_DIR", app.dir()}},
+        .memory_limit_mib = 27},  // room for the tree, none for freeing it the library's way
+       0,
+       R"("text":"Kept")"},
+  };
+  for (const Row& row : rows) {
+    Result result = run(row.command);
+    EXPECT_EQ(result.status, row.status) << row.name << ": " << result.err;
+    EXPECT_NE((result.out + result.err).find(row.wanted), std::string::npos)
+        << row.name << ": " << result.out.substr(0, 300) << result.err;
+  }
+}
+
 TEST(McpServer, EndsOfTheStandardStreams) {
   // No standard input at all is an ordinary end.
   Result no_input = run({.args = {"mcp-server"}, .close_stdin = true, .timeout_ms = 10000});

@@ -14,6 +14,8 @@ using Reply = Outcome<Json>;
 
 // Attachments larger than this are refused, as the catalogue tells clients.
 constexpr size_t kMaxAttachmentBytes = 700 * 1024;
+// An attachment grown by later pieces may reach this, so that its base64 still fits an answer.
+constexpr size_t kMaxGrownAttachmentBytes = 6000000;
 constexpr uint64_t kDefaultLimit = 50;
 
 bool is_space(char c) {
@@ -301,10 +303,24 @@ Reply attach(Store& store, const Scope& scope, const Json& args) {
   std::string bad;
   std::string name = text(args, "name", bad);
   std::string data = text(args, "data", bad);
+  auto grown = maybe_text(args, "attachmentId", bad);
   return edit(store, scope, args, bad, [&](Note& note) -> Reply {
     auto size = base64_size(data);
     if (!size) return fail("Attachment data is not valid base64");
     if (*size > kMaxAttachmentBytes) return fail("Attachment exceeds 700 KB");
+    if (grown) {
+      for (auto& attachment : note.attachments) {
+        if (attachment.id != *grown) continue;
+        std::string joined = attachment.data + data;
+        auto joined_size = base64_size(joined);
+        if (!joined_size) return fail("Attachment data is not valid base64");
+        if (*joined_size > kMaxGrownAttachmentBytes) return fail("Attachment exceeds 6 MB");
+        attachment.data = std::move(joined);
+        touch(store, note);
+        return view(note);
+      }
+      return fail("Attachment not found");
+    }
     note.attachments.push_back(
         {"att-" + std::to_string(store.next_attachment++), name, std::move(data)});
     touch(store, note);

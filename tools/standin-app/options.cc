@@ -82,6 +82,8 @@ Outcome<Options> parse_options(const std::vector<std::string>& args) {
       }
     } else if (word == "--record") {
       options.record = value;
+    } else if (word == "--answer") {
+      options.answer = value;
     } else if (word == "--pid-file") {
       options.pid_file = value;
     } else if (word == "--token") {

@@ -30,6 +30,7 @@ struct Options {
   Fault fault = Fault::none;
   std::optional<int> delay_ms;
   std::optional<std::string> record;
+  std::optional<std::string> answer;  // a file whose bytes answer every request
   std::optional<std::string> pid_file;
   int start_delay_ms = 0;
   std::optional<std::string> token;
@@ -39,7 +40,8 @@ struct Options {
 
 inline constexpr const char* kUsage =
     "usage: quorvi-standin-app DIR [--fault MODE] [--delay-ms N] [--record FILE] "
-    "[--pid-file FILE] [--start-delay-ms N] [--token TOKEN] [--socket-name NAME]";
+    "[--pid-file FILE] [--start-delay-ms N] [--token TOKEN] [--socket-name NAME] "
+    "[--answer FILE]";
 
 inline constexpr const char* kHelp =
     "A stand-in for the Quorvi app's Desktop connector: publishes DIR/connection.json and serves\n"
@@ -51,6 +53,7 @@ inline constexpr const char* kHelp =
     "                        error-null\n"
     "  --delay-ms N          wait N ms before each answer\n"
     "  --record FILE         append each request body and a line feed to FILE\n"
+    "  --answer FILE         answer every request with the bytes of FILE, read afresh\n"
     "  --pid-file FILE       write the process id to FILE first\n"
     "  --start-delay-ms N    wait N ms before creating anything\n"
     "  --token TOKEN         publish TOKEN instead of a random one\n"

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "frame.h"
 #include "platform/io.h"
 #include "stop.h"
@@ -29,6 +32,11 @@ std::string normal_body(Service& service, const std::string& request) {
 
 // The bytes that go back for a request, or nothing for the modes that send nothing.
 std::string response(Service& service, const std::string& request) {
+  if (service.options.answer) {
+    std::ifstream file(*service.options.answer, std::ios::binary);
+    std::string body((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return frame(body);
+  }
   switch (service.options.fault) {
     case Fault::partial:
       // Announces 100 bytes and delivers 40 of them.

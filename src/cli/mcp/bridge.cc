@@ -78,9 +78,11 @@ Outcome<Connection> connect_or_launch() {
 
 Outcome<std::string> request_body(std::string_view operation, Json arguments,
                                   const std::string& token, Json scope) {
+  ReleaseAtExit release_arguments(arguments);
   // Our writer copies strings as they are, so text that is not UTF-8 must be stopped here.
   if (!valid_utf8(operation)) return fail("Invalid request");
   Json request = Json::object();
+  ReleaseAtExit release_request(request);
   request["arguments"] = std::move(arguments);
   request["operation"] = std::string(operation);
   request["scope"] = std::move(scope);
@@ -135,6 +137,7 @@ Outcome<std::string> receive_frame(int fd) {
 }
 
 ConnectorResult exchange(std::string_view operation, Json arguments, bool& sent) {
+  ReleaseAtExit release_arguments(arguments);
   // Read before connecting: a scope that cannot be honoured is refused at once, with no app
   // launched and no wait.
   Outcome<Json> tags = scope();
@@ -168,17 +171,18 @@ std::string app_bundle_path(const std::optional<std::string>& executable) {
 ConnectorResult response_outcome(std::string_view body) {
   // Of an answer of up to 8 MiB only these members matter, and a tree of its many small values
   // would take tens of times its size.
-  std::optional<Json> value = parse_members(body, {"error", "result"});
-  if (!value) return fail("Invalid connector response");
-  if (!value->is_object()) return Json(nullptr);
-  auto error = value->find("error");
-  if (error != value->end() && error->is_string()) return fail(error->get<std::string>());
-  auto result = value->find("result");
-  if (result == value->end()) return Json(nullptr);
+  std::optional<Members> members = parse_members(body, {"error", "result"});
+  if (!members) return fail("Invalid connector response");
+  std::optional<Prewritten>& error = (*members)[0];
+  if (error && error->text().starts_with('"'))
+    return fail(parse(error->text())->get<std::string>());
+  std::optional<Prewritten>& result = (*members)[1];
+  if (!result) return Prewritten(Json(nullptr));
   return std::move(*result);
 }
 
 ConnectorResult bridge(std::string_view operation, Json arguments) {
+  ReleaseAtExit release_arguments(arguments);
   bool sent = false;
   try {
     return exchange(operation, std::move(arguments), sent);

@@ -9,6 +9,7 @@
 
 #include "base/outcome.h"
 #include "cli/mcp/json.h"
+#include "cli/mcp/lean.h"
 
 namespace quorvi::mcp {
 
@@ -22,8 +23,8 @@ inline constexpr char kRequestMemory[] = "Not enough memory for the connector re
 inline constexpr char kResponseMemory[] =
     "Not enough memory for the connector response; check the note before retrying changes";
 
-// The app's "result" value, or one message for the user.
-using ConnectorResult = Outcome<Json>;
+// The app's "result" value as compact text, or one message for the user.
+using ConnectorResult = Outcome<Prewritten>;
 
 // How the MCP session reaches the connector; `bridge` in the program, a stub in tests.
 using ConnectorCall = std::function<ConnectorResult(std::string_view operation, Json arguments)>;
@@ -31,9 +32,8 @@ using ConnectorCall = std::function<ConnectorResult(std::string_view operation, 
 // Never throws: running out of memory is one more message.
 ConnectorResult bridge(std::string_view operation, Json arguments);
 
-// The outcome carried by a response body: its "error" string as the message, else a copy of
-// "result" (null when absent or when the body is not an object); arrays and objects in it are
-// held prewritten. Not JSON: "Invalid connector
+// The outcome carried by a response body: its "error" string as the message, else the text of
+// "result" (null when absent or when the body is not an object). Not JSON: "Invalid connector
 // response".
 ConnectorResult response_outcome(std::string_view body);
 

@@ -22,7 +22,7 @@ TEST(Bridge, ResponseOutcomeRows) {
   };
   for (const auto& [body, expected] : rows) {
     ConnectorResult got = response_outcome(body);
-    EXPECT_EQ(failed(got) ? "!" + message_of(got) : write(value_of(got)), expected) << body;
+    EXPECT_EQ(failed(got) ? "!" + message_of(got) : value_of(got).text(), expected) << body;
   }
 }
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <span>
+#include <utility>
 #include <vector>
 
 #include "cli/mcp/json_number.h"
@@ -13,15 +13,8 @@
 namespace quorvi::mcp {
 namespace {
 
-void write_string(std::string_view text, std::string& out);
-void write_scalar(const Json& value, std::string& out);
-
 // Builds the value from nlohmann's SAX events so that the depth limit stops the parse before a
 // deeper level exists, and so that "-0" can become a double.
-//
-// In the lean form only the root is a tree: every array or object below it is written straight
-// into compact text and held prewritten, so that a body of many small values costs about its
-// own size rather than a node each; and of a root object only the wanted members are kept.
 class Builder {
  public:
   using number_integer_t = Json::number_integer_t;
@@ -31,7 +24,10 @@ class Builder {
   using binary_t = Json::binary_t;
 
   Builder() = default;
-  explicit Builder(std::span<const std::string_view> wanted) : lean_(true), wanted_(wanted) {}
+  // A parse cut short, by a fault or by running out of memory, frees what it built.
+  ~Builder() { release(root_); }
+  Builder(const Builder&) = delete;
+  Builder& operator=(const Builder&) = delete;
 
   bool null() { return add(nullptr); }
   bool boolean(bool value) { return add(value); }
@@ -41,14 +37,13 @@ class Builder {
   bool number_float(number_float_t value, const string_t&) { return add(value); }
   bool string(string_t& value) { return add(std::move(value)); }
   bool binary(binary_t&) { return false; }
-  bool start_object(std::size_t) { return open(true); }
+  bool start_object(std::size_t) { return open(Json::object()); }
   bool key(string_t& name) {
-    if (!frames_.empty()) return text_key(name);
     key_ = std::move(name);
     return true;
   }
   bool end_object() { return close(); }
-  bool start_array(std::size_t) { return open(false); }
+  bool start_array(std::size_t) { return open(Json::array()); }
   bool end_array() { return close(); }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
     return false;
@@ -57,23 +52,6 @@ class Builder {
   Json take() { return std::move(root_); }
 
  private:
-  // An array or object being written as text; its members are kept in `members_` from
-  // `first_member` on, and its text in `text_` from `begin` on.
-  struct Frame {
-    bool object;
-    size_t begin;
-    size_t first_member;
-    bool empty = true;
-  };
-  // One member of an open object: its raw name in `names_` and its text `"name":value` in
-  // `text_`.
-  struct Member {
-    size_t name_begin;
-    size_t name_size;
-    size_t text_begin;
-    size_t text_end = 0;
-  };
-
   template <class V>
   Json* place(V&& value) {
     if (open_.empty()) {
@@ -85,125 +63,33 @@ class Builder {
       parent.emplace_back(std::forward<V>(value));
       return &parent.back();
     }
-    // operator[] overwrites an earlier member of the same name: the last one counts.
+    // operator[] finds an earlier member of the same name: the last one counts.
     Json& slot = parent[key_];
+    release(slot);
     slot = Json(std::forward<V>(value));
     return &slot;
   }
 
-  // A value below the root of a lean parse that no one wants is checked but not kept.
-  bool dropped() const {
-    return lean_ && open_.size() == 1 &&
-           std::find(wanted_.begin(), wanted_.end(), key_) == wanted_.end();
-  }
-
   template <class V>
   bool add(V&& value) {
-    if (!frames_.empty()) {
-      begin_text_value();
-      write_scalar(Json(std::forward<V>(value)), text_);
-    } else if (!dropped()) {
-      place(std::forward<V>(value));
-    }
+    place(std::forward<V>(value));
     return true;
   }
 
-  bool open(bool object) {
-    if (open_.size() + frames_.size() >= kMaxJsonDepth) return false;
-    if (lean_ && (!frames_.empty() || !open_.empty() || !object)) {
-      if (!frames_.empty()) begin_text_value();
-      frames_.push_back({object, text_.size(), members_.size()});
-      text_ += object ? '{' : '[';
-      return true;
-    }
-    open_.push_back(place(object ? Json::object() : Json::array()));
+  bool open(Json container) {
+    if (open_.size() >= kMaxJsonDepth) return false;
+    open_.push_back(place(std::move(container)));
     return true;
   }
 
   bool close() {
-    if (frames_.empty()) {
-      open_.pop_back();
-      return true;
-    }
-    if (frames_.back().object) {
-      close_text_object();
-    } else {
-      text_ += ']';
-    }
-    frames_.pop_back();
-    if (frames_.empty()) {
-      if (!dropped()) {
-        place(Json::binary(Json::binary_t::container_type(text_.begin(), text_.end())));
-      }
-      text_ = std::string();
-    }
+    open_.pop_back();
     return true;
   }
 
-  void begin_text_value() {
-    Frame& frame = frames_.back();
-    if (frame.object) return;  // the member's name came first
-    if (!frame.empty) text_ += ',';
-    frame.empty = false;
-  }
-
-  bool text_key(const string_t& name) {
-    Frame& frame = frames_.back();
-    if (!frame.empty) {
-      members_.back().text_end = text_.size();
-      text_ += ',';
-    }
-    frame.empty = false;
-    members_.push_back({names_.size(), name.size(), text_.size()});
-    names_ += name;
-    write_string(name, text_);
-    text_ += ':';
-    return true;
-  }
-
-  std::string_view name_of(const Member& member) const {
-    return std::string_view(names_).substr(member.name_begin, member.name_size);
-  }
-
-  // Members were written in the order they came; the tree's order is ascending names, the last
-  // of equal names winning. Text that already is in that order stays where it is.
-  void close_text_object() {
-    const Frame& frame = frames_.back();
-    auto first = members_.begin() + static_cast<std::ptrdiff_t>(frame.first_member);
-    if (first != members_.end()) {
-      members_.back().text_end = text_.size();
-      bool ordered =
-          std::adjacent_find(first, members_.end(), [&](const Member& a, const Member& b) {
-            return name_of(a) >= name_of(b);
-          }) == members_.end();
-      if (!ordered) {
-        std::stable_sort(first, members_.end(),
-                         [&](const Member& a, const Member& b) { return name_of(a) < name_of(b); });
-        std::string sorted = "{";
-        for (auto member = first; member != members_.end(); ++member) {
-          auto next = member + 1;
-          if (next != members_.end() && name_of(*next) == name_of(*member)) continue;
-          if (sorted.size() > 1) sorted += ',';
-          sorted.append(text_, member->text_begin, member->text_end - member->text_begin);
-        }
-        text_.resize(frame.begin);
-        text_ += sorted;
-      }
-      names_.resize(first->name_begin);
-      members_.erase(first, members_.end());
-    }
-    text_ += '}';
-  }
-
-  bool lean_ = false;
-  std::span<const std::string_view> wanted_;
   Json root_;
   std::vector<Json*> open_;
   std::string key_;
-  std::string text_;
-  std::vector<Frame> frames_;
-  std::vector<Member> members_;
-  std::string names_;
 };
 
 // True when one of the eight bytes of `word` needs an escape: below 0x20, a quotation mark or
@@ -214,6 +100,8 @@ bool needs_escape(std::uint64_t word) {
   return ((word - kOnes * 0x20) & ~word & kHighs) | has_zero(word ^ (kOnes * '"')) |
          has_zero(word ^ (kOnes * '\\'));
 }
+
+}  // namespace
 
 void write_string(std::string_view text, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -251,6 +139,8 @@ void write_string(std::string_view text, std::string& out) {
   out += '"';
 }
 
+namespace {
+
 template <class Number>
 void write_integer(Number value, std::string& out) {
   char buffer[24];
@@ -268,7 +158,28 @@ void write_double(double value, std::string& out) {
   if (out.find_first_of(".e", start) == std::string::npos) out += ".0";
 }
 
-void write_scalar(const Json& value, std::string& out) {
+// How `write` treats a binary value; see prewritten.
+enum Subtype : std::uint8_t { kText = 1, kString = 2, kRepeat = 3 };
+
+Json binary_of(std::initializer_list<std::string_view> pieces, Subtype subtype) {
+  size_t size = 0;
+  for (std::string_view piece : pieces)
+    size += piece.size();
+  Json::binary_t::container_type bytes;
+  bytes.reserve(size);
+  for (std::string_view piece : pieces)
+    bytes.insert(bytes.end(), piece.begin(), piece.end());
+  return Json::binary(std::move(bytes), subtype);
+}
+
+std::string_view text_of(const Json::binary_t& bytes) {
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// The last prewritten string written by one `write` call, for a repeat.
+using LastString = const Json::binary_t*;
+
+void write_scalar(const Json& value, std::string& out, LastString& last) {
   switch (value.type()) {
     case Json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; break;
     case Json::value_t::number_integer: write_integer(value.get<std::int64_t>(), out); break;
@@ -276,11 +187,101 @@ void write_scalar(const Json& value, std::string& out) {
     case Json::value_t::number_float: write_double(value.get<double>(), out); break;
     case Json::value_t::string: write_string(value.get_ref<const std::string&>(), out); break;
     case Json::value_t::binary: {
-      const Json::binary_t& text = value.get_binary();
-      out.append(text.begin(), text.end());
+      const Json::binary_t& bytes = value.get_binary();
+      if (bytes.has_subtype() && bytes.subtype() == kString) {
+        write_string(text_of(bytes), out);
+        last = &bytes;
+      } else if (bytes.has_subtype() && bytes.subtype() == kRepeat) {
+        if (last) out += text_of(*last);
+      } else {
+        out += text_of(bytes);
+      }
       break;
     }
     default: out += "null"; break;
+  }
+}
+
+// The size of a string written by write_string.
+size_t string_size(std::string_view text) {
+  size_t size = text.size() + 2, i = 0;
+  while (i < text.size()) {
+    if (text.size() - i >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (!needs_escape(word)) {
+        i += 8;
+        continue;
+      }
+    }
+    unsigned char c = static_cast<unsigned char>(text[i++]);
+    if (c == '"' || c == '\\' || c == '\b' || c == '\t' || c == '\n' || c == '\f' || c == '\r') {
+      size += 1;
+    } else if (c < 0x20) {
+      size += 5;
+    }
+  }
+  return size;
+}
+
+size_t scalar_size(const Json& value, LastString& last) {
+  if (value.is_string()) return string_size(value.get_ref<const std::string&>());
+  if (value.is_binary()) {
+    const Json::binary_t& bytes = value.get_binary();
+    if (bytes.has_subtype() && bytes.subtype() == kString) {
+      last = &bytes;
+      return string_size(text_of(bytes));
+    }
+    if (bytes.has_subtype() && bytes.subtype() == kRepeat) return last ? last->size() : 0;
+    return bytes.size();
+  }
+  std::string text;  // numbers and literals: a few bytes
+  write_scalar(value, text, last);
+  return text.size();
+}
+
+size_t value_size(const Json& value, LastString& last) {
+  if (value.is_array()) {
+    const Json::array_t& array = value.get_ref<const Json::array_t&>();
+    size_t size = 2 + (array.empty() ? 0 : array.size() - 1);
+    for (const Json& element : array)
+      size += value_size(element, last);
+    return size;
+  }
+  if (value.is_object()) {
+    const Json::object_t& object = value.get_ref<const Json::object_t&>();
+    size_t size = 2 + (object.empty() ? 0 : object.size() - 1);
+    for (const auto& [name, member] : object)
+      size += string_size(name) + 1 + value_size(member, last);
+    return size;
+  }
+  return scalar_size(value, last);
+}
+
+void write_value(const Json& value, std::string& out, LastString& last) {
+  // The containers are walked directly: nlohmann's iterators cost more than the writing.
+  if (value.is_array()) {
+    out += '[';
+    bool first = true;
+    for (const Json& element : value.get_ref<const Json::array_t&>()) {
+      if (!first) out += ',';
+      first = false;
+      write_value(element, out, last);
+    }
+    out += ']';
+  } else if (value.is_object()) {
+    out += '{';
+    bool first = true;
+    for (const auto& [name, member] : value.get_ref<const Json::object_t&>()) {
+      if (!first) out += ',';
+      first = false;
+      write_string(name, out);
+      out += ':';
+      write_value(member, out, last);
+    }
+    out += '}';
+  } else {
+    write_scalar(value, out, last);
   }
 }
 
@@ -316,54 +317,32 @@ void write_pretty(const Json& value, size_t depth, std::string& out) {
   }
 }
 
-std::optional<Json> parse_with(std::string_view text, Builder& builder) {
+}  // namespace
+
+bool acceptable_text(std::string_view text) {
   // nlohmann skips a leading byte-order mark; here only JSON white space may precede a value.
-  if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
+  if (text.starts_with("\xEF\xBB\xBF")) return false;
   // nlohmann's lexer takes a NUL byte for the end of input, which would accept "[]\0junk".
   // No NUL may stand anywhere in JSON text, so any one refuses it.
-  if (text.find('\0') != std::string_view::npos) return std::nullopt;
+  if (text.find('\0') != std::string_view::npos) return false;
+  return true;
+}
+
+std::optional<Json> parse(std::string_view text) {
+  if (!acceptable_text(text)) return std::nullopt;
+  Builder builder;
   if (!Json::sax_parse(text.begin(), text.end(), &builder)) return std::nullopt;
   return builder.take();
 }
 
-}  // namespace
-
-std::optional<Json> parse(std::string_view text) {
-  Builder builder;
-  return parse_with(text, builder);
-}
-
-std::optional<Json> parse_members(std::string_view text,
-                                  std::initializer_list<std::string_view> wanted) {
-  Builder builder(std::span<const std::string_view>(wanted.begin(), wanted.size()));
-  return parse_with(text, builder);
-}
-
 void write(const Json& value, std::string& out) {
-  // The containers are walked directly: nlohmann's iterators cost more than the writing.
-  if (value.is_array()) {
-    out += '[';
-    bool first = true;
-    for (const Json& element : value.get_ref<const Json::array_t&>()) {
-      if (!first) out += ',';
-      first = false;
-      write(element, out);
-    }
-    out += ']';
-  } else if (value.is_object()) {
-    out += '{';
-    bool first = true;
-    for (const auto& [name, member] : value.get_ref<const Json::object_t&>()) {
-      if (!first) out += ',';
-      first = false;
-      write_string(name, out);
-      out += ':';
-      write(member, out);
-    }
-    out += '}';
-  } else {
-    write_scalar(value, out);
-  }
+  LastString last = nullptr;
+  write_value(value, out, last);
+}
+
+size_t written_size(const Json& value) {
+  LastString last = nullptr;
+  return value_size(value, last);
 }
 
 std::string write(const Json& value) {
@@ -379,8 +358,38 @@ std::string write_pretty(const Json& value) {
 }
 
 Json prewritten(const Json& value) {
-  std::string text = write(value);
-  return Json::binary(Json::binary_t::container_type(text.begin(), text.end()));
+  return binary_of({write(value)}, kText);
+}
+
+Json prewritten_text(std::initializer_list<std::string_view> pieces) {
+  return binary_of(pieces, kText);
+}
+
+Json prewritten_string(std::initializer_list<std::string_view> pieces) {
+  return binary_of(pieces, kString);
+}
+
+Json repeat_text() {
+  return binary_of({}, kRepeat);
+}
+
+Json unquoted(Json prewritten_string) {
+  if (prewritten_string.is_binary()) prewritten_string.get_binary().set_subtype(kText);
+  return prewritten_string;
+}
+
+void release(Json& value) noexcept {
+  if (value.is_array()) {
+    Json::array_t& array = value.get_ref<Json::array_t&>();
+    for (Json& element : array)
+      release(element);
+    array.clear();
+  } else if (value.is_object()) {
+    Json::object_t& object = value.get_ref<Json::object_t&>();
+    for (auto& member : object)
+      release(member.second);
+    object.clear();
+  }
 }
 
 bool valid_utf8(std::string_view text) {

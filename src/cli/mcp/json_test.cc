@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -74,35 +75,30 @@ TEST(Json, EscapesAtEveryPositionOfLongStrings) {
   }
 }
 
-// The lean parse must give exactly the text the full tree gives, member order and duplicate
-// rules included, and refuse exactly what parse refuses.
-TEST(JsonTest, ParseMembersWritesWhatTheTreeWrites) {
-  const std::string cases[] = {
-      R"({"result":[{},[],{"b":1,"a":[true,null,-0,1e1,"x\u00e9\n"]},[[{}]]],"other":[1]})",
-      R"({"result":{"b":{"y":1,"x":2,"y":3},"a":0,"b":{"z":[]},"\n":1,"\u007f":2,"\u00e9":3,"z":4}})",
-      R"({"result":{"a":1,"a":2,"a":{}}})",
-      R"({"result":1,"result":{"k":"v"},"error":null})",
-      R"({"error":["x"],"result":"s","skip":{"a":[1,2]}})",
-      R"({"result":[)" + std::string(125, '[') + std::string(125, ']') + "]}",
-      "[{\"b\":1,\"a\":2},3]",
-      "\"text\"",
-      "-0"};
-  for (const std::string& text : cases) {
-    std::optional<Json> tree = parse(text);
-    std::optional<Json> lean = parse_members(text, {"error", "result"});
-    ASSERT_TRUE(tree && lean) << text;
-    if (tree->is_object()) tree->erase("other"), tree->erase("skip");
-    EXPECT_EQ(write(*lean), write(*tree)) << text;
+// Prewritten text is copied as it is, or as one string; a repeat copies the last such string.
+TEST(Json, PrewrittenTextAndItsSize) {
+  const std::pair<Json, std::string> rows[] = {
+      {Json::array({prewritten_text({"{\"b\":", "[1]}"}), 2}), R"([{"b":[1]},2])"},
+      {Json::object({{"a", prewritten_string({R"({"x":"\n")", "}"})}, {"b", repeat_text()}}),
+       R"({"a":"{\"x\":\"\\n\"}","b":{"x":"\n"}})"},
+      {Json::array({repeat_text(), prewritten_string({"1"}), unquoted(prewritten_string({"2"})),
+                    repeat_text()}),
+       R"([,"1",2,1])"},
+      {Json::object({{"k\x01", {"\"\\\b\f\n\r\t\x1f", 1.5, -3, true, nullptr}}}),
+       R"({"k\u0001":["\"\\\b\f\n\r\t\u001f",1.5,-3,true,null]})"},
+  };
+  for (const auto& [value, text] : rows) {
+    EXPECT_EQ(write(value), text);
+    EXPECT_EQ(written_size(value), text.size()) << text;
   }
-  const std::string refused[] = {
-      R"({"result":[}")",
-      R"({"result":[1,]})",
-      "{\"result\":[\"\xC3\"]}",
-      "{\"result\":" + std::string(127, '[') + std::string(127, ']') + "}",
-      std::string("[1]\0", 4),
-      "\xEF\xBB\xBF[]"};
-  for (const std::string& text : refused)
-    EXPECT_FALSE(parse(text) || parse_members(text, {"result"})) << text;
+}
+
+// Freeing a value must not allocate: release empties it from the leaves up.
+TEST(Json, ReleaseEmptiesEveryLevel) {
+  std::optional<Json> value = parse(R"({"a":[[],{"b":[1,{}]}],"c":{"d":"e"}})");
+  ASSERT_TRUE(value);
+  release(*value);
+  EXPECT_EQ(write(*value), "{}");
 }
 
 }  // namespace

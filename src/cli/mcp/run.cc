@@ -60,11 +60,15 @@ int request(const std::string& operation, const std::string& word) {
     if (failed(arguments)) return report(message_of(arguments));
     // The parser's own account of the fault is not shown.
     std::optional<Json> object = parse(value_of(arguments));
-    if (!object || !object->is_object()) return report("Arguments must be a JSON object");
+    if (!object) return report("Arguments must be a JSON object");
+    ReleaseAtExit release_object(*object);
+    if (!object->is_object()) return report("Arguments must be a JSON object");
+    // The text of the arguments is no longer needed once they are parsed.
+    arguments = std::string();
     ConnectorResult result = bridge(operation, std::move(*object));
     if (failed(result)) return report(message_of(result));
     answered = true;
-    std::string out = write(value_of(result));
+    std::string out = std::move(value_of(result)).take();
     out += '\n';
     return print(out);
   } catch (const std::bad_alloc&) {

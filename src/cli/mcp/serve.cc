@@ -12,6 +12,7 @@
 
 #include "cli/mcp/json.h"
 #include "cli/mcp/session.h"
+#include "cli/mcp/tool_result.h"
 #include "platform/io.h"
 
 namespace quorvi::mcp {
@@ -92,6 +93,9 @@ bool skip_line(Reader& reader) {
 // again for each one.
 bool send(int output, const Json& response, std::string& text) {
   text.clear();
+  // Room for exactly this line: a buffer grown by doubling would, while copying, hold up to
+  // twice a large answer.
+  text.reserve(written_size(response) + 1);
   write(response, text);
   text.push_back('\n');
   return write_all(output, text);
@@ -103,6 +107,13 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
   Reader reader{input};
   Session session;
   std::string line, text;
+  // Whether the message being answered reached the connector: the app may then have carried it
+  // out, and a failure after that must say so in a tool result for the request's id.
+  bool reached = false;
+  const ConnectorCall tracked = [&](std::string_view operation, Json arguments) {
+    reached = true;
+    return connector(operation, std::move(arguments));
+  };
   for (;;) {
     line.clear();
     Read state = read_line(reader, line, kMaxLine + 1);
@@ -110,12 +121,18 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
     if (state == Read::kFailed) return fail("MCP input failed");
 
     std::optional<Json> response;
+    Json id;
+    reached = false;
     try {
       if (line.size() > kMaxLine) {
         if (line.back() != '\n' && !skip_line(reader)) return fail("MCP input failed");
         response = error_response(nullptr, -32600, "Request exceeds 1 MB");
       } else if (std::optional<Json> message = parse(line)) {
-        Reply reply = session.respond(std::move(*message), connector);
+        ReleaseAtExit release_message(*message);
+        if (auto found = message->find("id"); message->is_object() && found != message->end()) {
+          if (found->is_string() || found->is_number()) id = *found;
+        }
+        Reply reply = session.respond(std::move(*message), tracked);
         if (reply.notification && !send(output, *reply.notification, text)) {
           return fail("MCP output failed");
         }
@@ -125,16 +142,16 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
       }
       if (response && !send(output, *response, text)) return fail("MCP output failed");
     } catch (const std::bad_alloc&) {
-      // What was built for this message is gone; a short answer still fits, and the session
-      // goes on. A response that was built but could not be written may be a connector's
-      // answer: the operation may have been carried out.
-      Json id = response ? std::move((*response)["id"]) : Json(nullptr);
-      const char* message = response ? kResponseMemory : "Internal error";
+      // Memory ran out somewhere in this message, and everything built for it is freed. A
+      // short answer still fits, and the session goes on.
+      if (response) release(*response);
       response.reset();
       text = std::string();
-      if (!send(output, error_response(&id, -32603, message), text)) {
-        return fail("MCP output failed");
-      }
+      Json answer = reached ? Json::object({{"id", std::move(id)},
+                                            {"jsonrpc", "2.0"},
+                                            {"result", tool_result(fail(kResponseMemory))}})
+                            : error_response(&id, -32603, "Internal error");
+      if (!send(output, answer, text)) return fail("MCP output failed");
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -37,10 +38,12 @@ Fd temp_file(const std::string& bytes = "") {
 }
 
 // Serves `input` into a temporary file: whether it ended well, and what it wrote.
-std::pair<bool, std::string> serve_from(int input) {
+std::pair<bool, std::string> serve_from(
+    int input, const ConnectorCall& connector = [](std::string_view, Json) -> ConnectorResult {
+      return fail("");
+    }) {
   Fd output = temp_file();
-  auto no_connector = [](std::string_view, Json) -> ConnectorResult { return fail(""); };
-  bool ok = !failed(serve(input, output.get(), no_connector));
+  bool ok = !failed(serve(input, output.get(), connector));
   std::string text(65536, '\0');
   text.resize(static_cast<size_t>(
       std::max<ssize_t>(0, ::pread(output.get(), text.data(), text.size(), 0))));
@@ -95,6 +98,30 @@ TEST(Serve, WaitsOnNonBlockingInputThroughSignals) {
   writer.join();
   ::sigaction(SIGUSR1, &previous, nullptr);
   EXPECT_EQ(served, std::make_pair(true, kPong));
+}
+
+// Memory that runs out once a call has reached the app: the app may have carried it out, so the
+// request is answered for its id with a tool result that says so, and the session goes on.
+TEST(Serve, MemoryRunningOutAfterTheAppWasReached) {
+  const std::string input =
+      R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-06-18",)"
+      R"("capabilities":{},"clientInfo":{}}})"
+      "\n"
+      R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
+      "\n"
+      R"({"jsonrpc":"2.0","id":"c","method":"tools/call","params":{"name":"quorvi_tags"}})"
+      "\n" +
+      kPing + "\n";
+  auto exhausted = [](std::string_view, Json) -> ConnectorResult { throw std::bad_alloc(); };
+  auto [ok, out] = serve_from(temp_file(input).get(), exhausted);
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(out.ends_with(
+      R"({"id":"c","jsonrpc":"2.0","result":{"content":[{"text":"Not enough memory for the )"
+      R"(connector response; check the note before retrying changes","type":"text"}],)"
+      R"("isError":true}})"
+      "\n" +
+      kPong))
+      << out;
 }
 
 }  // namespace

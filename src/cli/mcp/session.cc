@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <new>
 #include <string>
 #include <utility>
 #include <variant>
 
+#include "cli/mcp/tool_result.h"
 #include "cli/mcp/tools.h"
 #include "cli/mcp/validate.h"
 
@@ -202,30 +202,6 @@ Answer list_tools(Json& params, const Context& context) {
   return Json::object({{"tools", written}});
 }
 
-Json text_content(std::string text) {
-  return Json::array({Json::object({{"text", std::move(text)}, {"type", "text"}})});
-}
-
-Json tool_result(ConnectorResult outcome) {
-  Json result = Json::object();
-  if (failed(outcome)) {
-    result["content"] = text_content(std::move(std::get<Message>(outcome).text));
-    result["isError"] = true;
-    return result;
-  }
-  try {
-    Json structured = Json::object();
-    structured["result"] = std::move(value_of(outcome));
-    result["content"] = text_content(write(structured));
-    result["isError"] = false;
-    result["structuredContent"] = std::move(structured);
-  } catch (const std::bad_alloc&) {
-    // The answer is dropped with what was built of it; the session goes on.
-    return tool_result(fail(kResponseMemory));
-  }
-  return result;
-}
-
 Answer call_tool(Json& params, const Context& context) {
   const Json* name = member(params, "name");
   if (!is_string(name)) return kNoToolName;
@@ -244,6 +220,7 @@ Answer call_tool(Json& params, const Context& context) {
 
   // The arguments may be large: they are moved out of the message, never copied.
   Json arguments = Json::object();
+  ReleaseAtExit release_arguments(arguments);
   if (auto found = params.find("arguments"); found != params.end()) {
     arguments = std::move(*found);
   }
@@ -411,6 +388,7 @@ Json error_response(const Json* id, std::int32_t code, std::string_view message)
 }
 
 Reply Session::respond(Json message, const ConnectorCall& connector) {
+  ReleaseAtExit release_message(message);
   if (!message.is_object()) return only(error_with(nullptr, kInvalidRequest));
   auto id = message.find("id");
   bool has_id = id != message.end();
@@ -419,6 +397,7 @@ Reply Session::respond(Json message, const ConnectorCall& connector) {
 
   const std::string& name = message["method"].get_ref<const std::string&>();
   Json params = nullptr;
+  ReleaseAtExit release_params(params);
   if (auto found = message.find("params"); found != message.end()) params = std::move(*found);
   const Json* meta = stateless_meta(params);
   if (!has_id) {

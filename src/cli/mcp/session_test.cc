@@ -127,8 +127,8 @@ std::string bad_meta(const std::vector<std::pair<std::string, std::string>>& iss
 ConnectorCall stub(std::vector<std::string>& calls) {
   return [&calls](std::string_view operation, Json arguments) -> ConnectorResult {
     calls.push_back(std::string(operation) + " " + write(arguments));
-    if (operation == "read") return kRead;
-    if (operation == "tags") return Json(nullptr);
+    if (operation == "read") return Prewritten(kRead);
+    if (operation == "tags") return Prewritten(Json(nullptr));
     return fail(kAppOff);
   };
 }

@@ -55,11 +55,10 @@ TEST(Url, Rows) {
     std::string line = testing::PrintToString(row.args);
     auto token = row.token ? std::optional<std::string>(row.token) : std::nullopt;
     Outcome<std::string> got = url(row.args, token);
-    if (!row.refusal.empty()) {
-      EXPECT_TRUE(failed(got) && message_of(got) == row.refusal) << line;
-    } else {
-      EXPECT_TRUE(!failed(got) && value_of(got) == "quorvi://x-callback-url/" + row.url) << line;
-    }
+    EXPECT_EQ(
+        failed(got) ? "refused: " + message_of(got) : value_of(got),
+        row.refusal.empty() ? "quorvi://x-callback-url/" + row.url : "refused: " + row.refusal)
+        << line;
   }
 }
 

@@ -52,7 +52,7 @@ struct Line {
 };
 
 void PrintTo(const Line& line, std::ostream* out) {
-  *out << words(line.args);
+  *out << testing::PrintToString(line.args);
 }
 
 // One test per line, named by its number and words, so that each can run alone.

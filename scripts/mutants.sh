@@ -2,27 +2,81 @@
 # The mutation check: applies each one-line mutation of tests/mutants.txt to a scratch copy of
 # the tree, rebuilds it incrementally and runs the tests in stages, stopping at the first stage
 # that fails:
-#   1. the unit-test binaries           2. the end-to-end binary without its slow tests
+#   1. the unit-test binary             2. the end-to-end binary without its slow tests
 #   3. the slow end-to-end tests, then every other ctest test (interop, install, completions)
-# Prints one line per mutation (killed, by which tests; survived; NOT APPLIED when its text is
-# not found exactly once; NOT BUILT when the mutated tree does not compile) and a total. Exits 1 when a mutation survives or is not applied.
+# Prints one line per mutation (killed, by which tests; survived; NOT BUILT when the mutated
+# tree does not compile) and a total.
+#
+# Before anything is built, every selected entry must still apply: its text found exactly once
+# in its file. An entry that no longer does (the code was renamed or rewritten) is listed as
+# NOT APPLIED and the check stops, so that a stale list never passes.
 #   bash scripts/mutants.sh [--from N] [--only N[,N...]] [--list FILE]
+#   bash scripts/mutants.sh --check [--list FILE]   # only that, in a second (a ctest test)
+# Exit status: 0 every mutation killed (or, with --check, every entry applies); 1 a mutation
+# survived; 3 an entry does not apply or its mutation does not build; 2 usage, or the unmutated
+# tree fails.
 # The scratch tree is build-mutants/ (kept between runs, so later runs rebuild little).
 set -euo pipefail
 # One compound command, read whole before it runs, so that editing this file meanwhile is safe.
 {
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/tests/mutants.txt
-only="" from=1
+only="" from=1 check_only=false
 while (($#)); do
   case $1 in
     --list) list=$2 && shift ;;
     --only) only=",$2," && shift ;;
     --from) from=$2 && shift ;;
-    *) echo "usage: bash scripts/mutants.sh [--from N] [--only N[,N...]] [--list FILE]" >&2 && exit 2 ;;
+    --check) check_only=true ;;
+    *)
+      echo "usage: bash scripts/mutants.sh [--check] [--from N] [--only N[,N...]] [--list FILE]" >&2
+      exit 2
+      ;;
   esac
   shift
 done
+
+# The selected entries as "NUMBER<TAB>FILE<TAB>ORIGINAL<TAB>REPLACEMENT", one a line, from
+# lines of the form FILE @@ ORIGINAL @@ REPLACEMENT @@ WHY.
+entries() {
+  local line number=0 file rest original
+  while IFS= read -r line; do
+    case $line in '' | '#'*) continue ;; esac
+    number=$((number + 1))
+    ((number < from)) && continue
+    [ -n "$only" ] && [[ $only != *",$number,"* ]] && continue
+    file=${line%% @@ *} rest=${line#* @@ }
+    original=${rest%% @@ *} rest=${rest#* @@ }
+    printf '%s\t%s\t%s\t%s\n' "$number" "$file" "$original" "${rest%% @@ *}"
+  done <"$list"
+}
+
+# How often `original` occurs in `file`.
+occurrences() {
+  MUTANT_FROM=$2 perl -0777 -ne '$n = () = /\Q$ENV{MUTANT_FROM}\E/g; END { print $n + 0 }' "$1"
+}
+
+# Every selected entry against the tree as it is; lists those that no longer apply.
+stale=0 selected=0
+while IFS=$'\t' read -r number file original replacement; do
+  selected=$((selected + 1))
+  if [ ! -f "$root/$file" ]; then
+    echo "NOT APPLIED  #$number $file: no such file"
+  elif count=$(occurrences "$root/$file" "$original") && [ "$count" != 1 ]; then
+    echo "NOT APPLIED  #$number $file: \"$original\" found $count times, not once"
+  else
+    continue
+  fi
+  stale=$((stale + 1))
+done < <(entries)
+if ((stale)); then
+  echo "mutants: $stale of $selected entries of ${list#"$root"/} no longer apply: update them to the code as it is now" >&2
+  exit 3
+fi
+if $check_only; then
+  echo "mutants: all $selected entries of ${list#"$root"/} apply"
+  exit 0
+fi
 
 scratch=${QUORVI_MUTANTS_DIR:-$root/build-mutants}
 source=$scratch/src build=$scratch/build
@@ -50,8 +104,7 @@ flags="-O1 -Wno-unused-parameter -Wno-unused-variable -Wno-unused-function -Wno-
 cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Mutants "-DCMAKE_CXX_FLAGS_MUTANTS=$flags" \
   "-DCMAKE_C_FLAGS_MUTANTS=$flags" "${launcher[@]}" >/dev/null
 
-# (Older trees also had the stand-in's own unit tests.)
-unit_binaries=("$build/src/quorvi_unit_tests" "$build/tools/standin-app/standin_unit_tests")
+unit=$build/src/quorvi_unit_tests
 e2e=$build/tests/quorvi_e2e_tests
 
 # Failed test names of one gtest binary run; empty when it passed. A crash or timeout with no
@@ -67,7 +120,9 @@ gtest_failures() {
 
 ctest_failures() {
   local out status=0
-  out=$(timeout 900 ctest --test-dir "$build" -E '\.' --timeout 300 2>&1) || status=$?
+  # Not the gtest cases (run above), nor the check that the list applies, which a mutated tree
+  # fails by design.
+  out=$(timeout 900 ctest --test-dir "$build" -E '\.|^quorvi_mutants_apply$' --timeout 300 2>&1) || status=$?
   ((status == 0)) && return 0
   local names
   names=$(printf '%s\n' "$out" | sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' | head -n 4 | paste -sd ' ')
@@ -76,12 +131,8 @@ ctest_failures() {
 
 # Runs the stages; prints "stage: failed tests" for the first stage that fails.
 run_stages() {
-  local failed=""
-  for binary in "${unit_binaries[@]}"; do
-    [ -x "$binary" ] || continue
-    failed+=$(gtest_failures "$binary" '*')
-    [ -n "$failed" ] && failed+=" "
-  done
+  local failed
+  failed=$(gtest_failures "$unit" '*')
   [ -n "$failed" ] && echo "unit: $failed" && return
   failed=$(gtest_failures "$e2e" '-*Slow.*')
   [ -n "$failed" ] && echo "e2e: $failed" && return
@@ -112,27 +163,15 @@ if [ -n "$baseline" ]; then
   exit 2
 fi
 
-killed=0 survived=0 unapplied=0 number=0
-while IFS= read -r line; do
-  case $line in '' | '#'*) continue ;; esac
-  number=$((number + 1))
-  ((number < from)) && continue
-  [ -n "$only" ] && [[ $only != *",$number,"* ]] && continue
-  # FILE @@ ORIGINAL @@ REPLACEMENT @@ WHY
-  file=${line%% @@ *} rest=${line#* @@ }
-  original=${rest%% @@ *} rest=${rest#* @@ }
-  replacement=${rest%% @@ *}
+killed=0 survived=0 unbuilt=0
+while IFS=$'\t' read -r number file original replacement; do
   label="#$number $file: $original -> $replacement"
   target=$source/$file
-  cp "$target" "$scratch/saved" 2>/dev/null || { echo "NOT APPLIED  $label (no such file)"; unapplied=$((unapplied + 1)); continue; }
-  if ! apply "$target" "$original" "$replacement"; then
-    echo "NOT APPLIED  $label (text not found exactly once)"
-    unapplied=$((unapplied + 1))
-    continue
-  fi
+  cp "$target" "$scratch/saved"
+  apply "$target" "$original" "$replacement"
   if ! build_all; then
     verdict="NOT BUILT    $label (see $scratch/build.log)"
-    unapplied=$((unapplied + 1))
+    unbuilt=$((unbuilt + 1))
   else
     result=$(run_stages)
     if [ -n "$result" ]; then
@@ -147,9 +186,10 @@ while IFS= read -r line; do
   cp "$scratch/saved" "$target"
   touch "$target"
   echo "$verdict"
-done <"$list"
+done < <(entries)
 build_all || true
-echo "mutants: $killed killed, $survived survived, $unapplied not applied or not built (of $((killed + survived + unapplied)))"
-((survived == 0 && unapplied == 0))
-exit
+echo "mutants: $killed killed, $survived survived, $unbuilt not built (of $((killed + survived + unbuilt)))"
+((unbuilt == 0)) || exit 3
+((survived == 0)) || exit 1
+exit 0
 }

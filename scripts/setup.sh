@@ -4,11 +4,30 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+# Package lists are fetched at most once, and only when something has to be looked up or added.
+updated=false
+update_lists() { $updated || $sudo apt-get update -qq; updated=true; }
+available() { apt-cache policy "$1" 2>/dev/null | grep 'Candidate: [^(]' >/dev/null; }
+
 packages=(
   build-essential cmake ninja-build g++ clang clang-format
   libgtest-dev googletest nlohmann-json3-dev libunistring-dev
-  libfuzzer-14-dev libclang-rt-14-dev  # scripts/fuzz.sh (libFuzzer and clang's sanitizers)
 )
+# scripts/fuzz.sh: libFuzzer and clang's sanitizer runtimes of the distribution's clang, whose
+# version is in their names (libfuzzer-14-dev on Debian 12). Older releases ship the runtimes
+# with clang itself, with no libclang-rt package.
+available clang || update_lists
+clang_version=$(apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1)
+if [ -z "$clang_version" ]; then
+  echo "setup: no clang package found; the fuzz targets will not build" >&2
+else
+  for package in "libfuzzer-$clang_version-dev" "libclang-rt-$clang_version-dev"; do
+    available "$package" && packages+=("$package")
+  done
+fi
 # The man page's lint and the install test (mandoc, groff, man); the completions' tests run in
 # their real shells.
 packages+=(mandoc groff-base man-db bash-completion zsh fish)
@@ -29,10 +48,7 @@ for package in "${packages[@]}"; do
     missing+=("$package")
 done
 if ((${#missing[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
+  update_lists
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 

@@ -28,13 +28,13 @@ constexpr char kToolCall[] =
     R"("io.modelcontextprotocol/clientCapabilities":{}}}})"
     "\n";
 
-// A connector in a child process, published in `dir` as private to root, that listens as `uid`
-// and answers every connection with `body`, then reads until the client is done; or, with no
-// body, fills its own queue of pending connections, as when the app hangs, and never accepts.
-// Until the holder goes.
+// A connector in a child process, published in `dir` as private to the test's user, that listens
+// as `uid` (only root may choose another) and answers every connection with `body`, then reads
+// until the client is done; or, with no body, fills its own queue of pending connections, as
+// when the app hangs, and never accepts. Until the holder goes.
 struct Connector {
   pid_t pid;
-  Connector(const std::string& dir, const std::string& body, uid_t uid = 0) {
+  Connector(const std::string& dir, const std::string& body, uid_t uid = ::geteuid()) {
     int ready[2];
     if (::pipe(ready) != 0 || (pid = ::fork()) < 0) throw std::runtime_error("fork");
     if (pid == 0) {
@@ -46,7 +46,8 @@ struct Connector {
                  R"({"socket":"q-test.sock","token":")" + std::string(72, 't') + "\"}");
       // Linux records the credentials of the process that calls listen().
       if (::bind(listener, to, sizeof address) != 0 || ::chmod(address.sun_path, 0600) != 0 ||
-          ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0 ||
+          (uid != ::geteuid() &&
+           (::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0)) ||
           ::listen(listener, body.empty() ? 0 : 8) != 0)
         ::_exit(1);
       for (int queued = 0; body.empty() && queued < 4; ++queued)
@@ -72,15 +73,22 @@ struct Connector {
   ~Connector() { ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0); }
 };
 
-// An endpoint that another user listens on, or one reached through a symbolic link, is refused.
-TEST(ConnectorDefence, RefusesEndpointsOfOthersAndThroughSymlinks) {
-  TempDir temp, others;
+// An endpoint that another user listens on is refused, though its files are the user's own.
+TEST(ConnectorDefence, RefusesAnEndpointThatAnotherUserListensOn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can listen as another user";
+  TempDir others;
   Connector other(others.path(), R"({"result":"forged"})", 65534);
+  EXPECT_EQ(request(others.path()).err, kBadPermissions);
+}
+
+// An endpoint reached through a symbolic link is refused; the same directory named directly is
+// not.
+TEST(ConnectorDefence, RefusesAnEndpointThroughASymlink) {
+  TempDir temp;
   StandinApp app(temp / "Automation");
   ASSERT_TRUE(app.ready());
   std::filesystem::create_directory_symlink(app.dir(), temp / "link");
-  for (auto [dir, err] : {std::pair{others.path(), kBadPermissions},
-                          {temp / "link/", kBadPermissions},
+  for (auto [dir, err] : {std::pair{temp / "link/", kBadPermissions},
                           {temp / "link//", kBadPermissions},
                           {app.dir() + "/", ""}})
     EXPECT_EQ(request(dir).err, err) << dir;
@@ -122,7 +130,8 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
   Env env = {{"QUORVI_BRIDGE_DIR", temp.path()}};
   Result fits = shell("ulimit -v 40000; exec \"$0\" request tags {}", {}, env);
   Result short_of_memory = shell("ulimit -v 14000; exec \"$0\" request tags {}", {}, env);
-  EXPECT_TRUE(fits.out == result + "\n") << fits.err;
+  // Not EXPECT_EQ: a failure would print 8 MiB.
+  EXPECT_TRUE(fits.out == result + "\n") << fits.err << " (" << fits.out.size() << " bytes)";
   EXPECT_EQ(
       short_of_memory.out + short_of_memory.err,
       "Not enough memory for the connector response; check the note before retrying changes\n");

@@ -45,7 +45,8 @@ TEST(McpServer, HostileInputInBoundedMemory) {
   EXPECT_EQ(result.status, 0) << result.err;
   for (size_t i = 0; i < 5; ++i)
     EXPECT_EQ(result.out.substr(i * kTooLong.size(), kTooLong.size()), kTooLong);
-  EXPECT_TRUE(result.out.ends_with(kPong + kTooLong));
+  const std::string last = kPong + kTooLong;
+  EXPECT_EQ(result.out.substr(result.out.size() - std::min(result.out.size(), last.size())), last);
   // One answer for each line of garbage, and one for its last piece.
   size_t lines = std::count(garbage.begin(), garbage.end(), '\n') + 1;
   EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 5 + lines + 2);

@@ -1,12 +1,7 @@
-// Arguments of `request` read from standard input and files, `--version`, and the stand-in app
-// as a development server: its help, its ready line and its refusal of a second instance.
+// Arguments of `request` read from standard input and files.
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <filesystem>
-#include <regex>
 #include <string>
-#include <thread>
 
 #include "e2e.h"
 #include "standin.h"
@@ -59,41 +54,6 @@ TEST(RequestInput, NamesTheInputThatCouldNotBeUsed) {
     EXPECT_EQ(result.status, 1) << word;
     EXPECT_EQ(result.out + result.err, err) << word;
   }
-}
-
-TEST(Version, IsTheOnlyWordOnTheLine) {
-  Result result = run({.args = {"--version"}});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, "quorvi 0.11.0\n");
-  EXPECT_EQ(run({.args = {"--version", "new"}}).err, "Unknown command: --version\n");
-}
-
-TEST(StandinAppServer, HelpsSaysWhenReadyAndRefusesASecondInstance) {
-  TempDir temp;
-  std::string dir = temp / "Automation", file = dir + "/connection.json";
-  Command standin{.args = {dir, "--pid-file", temp / "pid"}, .program = standin_app_exe()};
-  Result help = run({.args = {"--help"}, .program = standin_app_exe()}), first;
-  EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("usage: quorvi-standin-app DIR", 0), 0u) << help.out;
-  std::thread serving([&] { first = run(standin); });
-  wait_until([&] { return std::filesystem::exists(file); }, 10000);
-  std::string published = read_file(file), pid = read_file(temp / "pid");
-  Result second = run(standin);
-  EXPECT_EQ(second.status, 1);
-  EXPECT_EQ(second.err, "quorvi-standin-app: another stand-in app already serves " + dir + "\n");
-  EXPECT_EQ(read_file(file) + read_file(temp / "pid"), published + pid);
-
-  // On exit the first removes only what it made and still finds in place.
-  write_file(temp / "other.json", "{}");
-  std::filesystem::rename(temp / "other.json", file);
-  ::kill(std::stoi(pid), SIGTERM);
-  serving.join();
-  EXPECT_EQ(first.status, 0);
-  EXPECT_TRUE(std::regex_match(first.err, std::regex("quorvi-standin-app: listening on " + dir +
-                                                     "/q-[A-Za-z0-9]+\\.sock\n")))
-      << first.err;
-  EXPECT_EQ(read_file(file), "{}");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 }
 
 }  // namespace

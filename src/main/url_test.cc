@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,18 +53,32 @@ struct Row {
     {{"notes"}, "", "", kNoToken},
 };
 
-TEST(Url, Rows) {
-  for (const Row& row : kRows) {
-    std::string line = testing::PrintToString(row.args);
-    auto token = row.token ? std::optional<std::string>(row.token) : std::nullopt;
-    Outcome<std::string> got = url(row.args, token);
-    if (!row.refusal.empty()) {
-      EXPECT_TRUE(failed(got) && message_of(got) == row.refusal) << line;
-    } else {
-      EXPECT_TRUE(!failed(got) && value_of(got) == "quorvi://x-callback-url/" + row.url) << line;
-    }
-  }
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << testing::PrintToString(row.args);
 }
+
+// One test per row, named by its number and words, so that each can run alone.
+std::string row_name(const testing::TestParamInfo<Row>& info) {
+  std::string name = std::to_string(info.index);
+  for (const std::string& word : info.param.args) {
+    name += '_';
+    for (char c : word)
+      if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+  }
+  return name;
+}
+
+class UrlRow : public testing::TestWithParam<Row> {};
+
+TEST_P(UrlRow, OpensOrRefuses) {
+  const Row& row = GetParam();
+  auto token = row.token ? std::optional<std::string>(row.token) : std::nullopt;
+  Outcome<std::string> got = url(row.args, token);
+  EXPECT_EQ(failed(got) ? "refused: " + message_of(got) : value_of(got),
+            row.refusal.empty() ? "quorvi://x-callback-url/" + row.url : "refused: " + row.refusal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Url, UrlRow, testing::ValuesIn(kRows), row_name);
 
 TEST(Url, EncodingKeepsOnlyUnreservedBytes) {
   EXPECT_EQ(encode(std::string("AZaz09-._~ !*'()/?#[]@\0\x1F\x7F\xFF", 26)),

@@ -22,7 +22,6 @@ class Fd {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
 
   // close() is not retried on EINTR: the descriptor is gone either way.
   void reset(int fd = -1) {

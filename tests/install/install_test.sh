@@ -21,7 +21,10 @@ expected="755 bin/quorvi
 644 share/man/man1/quorvi.1
 644 share/zsh/site-functions/_quorvi"
 
-lint=$(timeout 60 mandoc -T lint "$page" 2>&1; timeout 60 groff -ww -z -mdoc "$page" 2>&1)
+# groff's warnings through each macro package, and man's at a terminal's usual width.
+lint=$(timeout 60 mandoc -T lint "$page" 2>&1; timeout 60 groff -ww -z -mdoc "$page" 2>&1
+  timeout 60 groff -ww -z -man "$page" 2>&1
+  MANWIDTH=80 LC_ALL=C.UTF-8 timeout 60 man --warnings -P cat -l "$page" 2>&1 >/dev/null)
 [[ -z $lint ]] || fail "man page lint: $lint"
 
 timeout 120 cmake --install "$build" --prefix "$prefix" >"$scratch/log" 2>&1 || fail "cmake --install: $(cat "$scratch/log")"

@@ -17,8 +17,13 @@ compadd() {
   if ((\${@[(I)-[OAD]*]})); then builtin compadd "\$@"; return; fi
   local -a found
   builtin compadd -O found "\$@"
-  # A prefix that compset moved out of the word (the @ of @FILE) is part of what is offered.
-  ((\$#found)) && print -rl -- \$IPREFIX\${^found} >>$dir/matches
+  # A prefix that compset moved out of the word (the @ of @FILE) is part of what is offered;
+  # zsh inserts a file name (-f) that is a directory with its "/".
+  local match
+  for match in \$found; do
+    if ((\${@[(I)-[a-zA-Z]#f[a-zA-Z]#]})) && [[ -d \$match ]]; then match+=/; fi
+    print -r -- \$IPREFIX\$match >>$dir/matches
+  done
   builtin compadd "\$@"
 }
 # Keys typed while no line editor runs would meet the terminal's own line editing, so the

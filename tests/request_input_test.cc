@@ -4,9 +4,12 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "e2e.h"
 #include "standin.h"
@@ -61,6 +64,30 @@ TEST(RequestInput, NamesTheInputThatCouldNotBeUsed) {
   }
 }
 
+// A terminal handed over in non-blocking mode, whose input comes late: it is waited for, without
+// failing and without spinning (macOS's poll does not support terminals; there select waits).
+TEST(RequestInput, WaitsForANonBlockingTerminal) {
+  const std::string ping = R"({"jsonrpc":"2.0","id":"p","method":"ping"})";
+  const std::tuple<std::vector<std::string>, std::string, std::string> rows[] = {
+      {{"request", "search", "-"},
+       R"({"query":"x"})",
+       "Open Quorvi and enable Desktop connector in Settings\n"},
+      {{"mcp-server"},
+       ping,
+       R"({"id":"p","jsonrpc":"2.0","result":{}})"
+       "\n"}};
+  for (const auto& [args, input, output] : rows) {
+    Result result = run({.args = args,
+                         .env = {{"QUORVI_BRIDGE_DIR", "/nonexistent"}},
+                         .input = input + "\n",
+                         .terminal_input = true,
+                         .late_input_ms = 500});
+    EXPECT_EQ(result.out + result.err, output) << args[0];
+    EXPECT_GE(result.elapsed_ms, 500) << args[0];
+    EXPECT_LT(result.cpu_ms, 200) << args[0];
+  }
+}
+
 TEST(Version, IsTheOnlyWordOnTheLine) {
   Result result = run({.args = {"--version"}});
   EXPECT_EQ(result.status, 0);
@@ -94,6 +121,24 @@ TEST(StandinAppServer, HelpsSaysWhenReadyAndRefusesASecondInstance) {
       << first.err;
   EXPECT_EQ(read_file(file), "{}");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+// A stand-in whose directory was removed under it, and which a second stand-in then took over,
+// leaves the second one's files alone when it stops, though a new file may reuse the inode
+// number of a removed one at once.
+TEST(StandinAppServer, StoppingLeavesASuccessorsFilesInPlace) {
+  TempDir temp;
+  std::string dir = temp / "Automation";
+  for (int round = 0; round < 5; ++round) {
+    auto first = std::make_unique<StandinApp>(dir);
+    ASSERT_TRUE(first->ready());
+    std::filesystem::remove_all(dir);
+    StandinApp second(dir);
+    ASSERT_TRUE(second.ready());
+    first.reset();
+    EXPECT_TRUE(std::filesystem::exists(dir + "/connection.json")) << "round " << round;
+    EXPECT_EQ(request(dir).status, 0) << "round " << round;
+  }
 }
 
 }  // namespace

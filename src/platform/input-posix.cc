@@ -48,10 +48,7 @@ InputRead read_file_at_most(const std::string& path, size_t limit) {
   struct stat opened {};
   if (::fstat(file.get(), &opened) != 0) return InputFault::unreadable;
   if (!file_or_pipe(opened.st_mode)) return InputFault::not_file_or_pipe;
-  // Until a writer comes, a named pipe reads as ended; waiting for bytes waits for the writer.
-  if (S_ISFIFO(opened.st_mode) && !wait_ready(file.get(), Waiting::read)) {
-    return InputFault::unreadable;
-  }
+  if (S_ISFIFO(opened.st_mode) && !wait_for_writer(file, path)) return InputFault::unreadable;
   return read_at_most(file.get(), limit);
 }
 

@@ -22,7 +22,7 @@ InputRead read_at_most(int fd, size_t limit);
 // and close-on-exec, then anything but a regular file or a named pipe (a directory, a device) is
 // closed unread; a socket cannot be opened at all and is refused the same way. Opening a device
 // this way does not wait for it, but its driver does see the open and the close. A named pipe is
-// read once a writer has opened it and written or closed it.
+// read once a writer has come (platform/wait.h).
 InputRead read_file_at_most(const std::string& path, size_t limit);
 
 }  // namespace quorvi

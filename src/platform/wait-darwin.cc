@@ -15,4 +15,11 @@ bool wait_ready(int fd, Waiting waiting) {
   return poll_ready(fd, waiting);
 }
 
+// Until a writer opens it, a named pipe's reading end is at its end, and select and poll say it
+// is ready. Only a blocking open waits for the writer; it must open the very pipe the first open
+// found, so that nothing put in its place meanwhile is read.
+bool wait_for_writer(Fd& fifo, const std::string& path) {
+  return reopen_for_writer(fifo, path);
+}
+
 }  // namespace quorvi

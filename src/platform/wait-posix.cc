@@ -1,6 +1,8 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/select.h>
+#include <sys/stat.h>
 
 #include "platform/wait.h"
 
@@ -31,6 +33,24 @@ bool select_ready(int fd, Waiting waiting) {
     if (ready < 0 && errno == EINTR) continue;
     return ready > 0 && FD_ISSET(fd, &watched);
   }
+}
+
+bool poll_for_writer(Fd& fifo, const std::string&) {
+  return poll_ready(fifo.get(), Waiting::read);
+}
+
+bool reopen_for_writer(Fd& fifo, const std::string& path) {
+  struct stat opened {
+  }, reopened{};
+  if (::fstat(fifo.get(), &opened) != 0) return false;
+  Fd blocking;
+  do {
+    blocking.reset(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+  } while (!blocking.valid() && errno == EINTR);
+  if (!blocking.valid() || ::fstat(blocking.get(), &reopened) != 0) return false;
+  if (reopened.st_dev != opened.st_dev || reopened.st_ino != opened.st_ino) return false;
+  fifo = std::move(blocking);
+  return true;
 }
 
 }  // namespace quorvi

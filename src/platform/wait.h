@@ -1,6 +1,10 @@
 // Waiting until a descriptor that was handed over in non-blocking mode can be read or written.
 #pragma once
 
+#include <string>
+
+#include "platform/fd.h"
+
 namespace quorvi {
 
 enum class Waiting { read, write };
@@ -16,5 +20,16 @@ bool wait_ready(int fd, Waiting waiting);
 // system, so both are tested on each.
 bool poll_ready(int fd, Waiting waiting);
 bool select_ready(int fd, Waiting waiting);
+
+// Waits until a writer comes to the named pipe `fifo`, opened from `path` without blocking:
+// until then a read finds its end. Leaves in `fifo` the descriptor to read; false when the wait
+// failed or `path` no longer names that pipe.
+bool wait_for_writer(Fd& fifo, const std::string& path);
+
+// The two ways wait_for_writer uses: poll, which waits for a writer's first bytes or its close
+// (Linux); and a second, blocking open of `path` that must give the same pipe, for systems whose
+// pipe reads as ended, and is reported ready, until a writer opens it (macOS).
+bool poll_for_writer(Fd& fifo, const std::string& path);
+bool reopen_for_writer(Fd& fifo, const std::string& path);
 
 }  // namespace quorvi

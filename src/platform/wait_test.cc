@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -73,6 +74,36 @@ TEST(WaitTest, WriterWithoutReaderDoesNotBlock) {
   ends.reader.reset();
   EXPECT_FALSE(poll_ready(ends.writer.get(), Waiting::write));
   EXPECT_TRUE(select_ready(ends.writer.get(), Waiting::write));
+}
+
+// Both ways of waiting for a named pipe's writer, which comes late, writing or not; and a path
+// that names something else by the time of a second open.
+TEST(WaitTest, WaitsForANamedPipesWriter) {
+  std::string dir = "/tmp/quorvi-wait-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  std::string path = dir + "/fifo";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  const std::pair<const char*, bool (*)(Fd&, const std::string&)> ways[] = {
+      {"poll", poll_for_writer}, {"reopen", reopen_for_writer}};
+  for (const auto& [way, wait] : ways) {
+    for (std::string written : {"[]", ""}) {
+      Fd fifo(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
+      std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        write_all(Fd(::open(path.c_str(), O_WRONLY)).get(), written);
+      });
+      EXPECT_TRUE(wait(fifo, path)) << way;
+      writer.join();
+      char bytes[8];
+      EXPECT_EQ(::read(fifo.get(), bytes, sizeof bytes), ssize_t(written.size())) << way;
+    }
+  }
+  Fd fifo(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
+  Fd(::open((dir + "/file").c_str(), O_WRONLY | O_CREAT, 0600));
+  ASSERT_EQ(::rename((dir + "/file").c_str(), path.c_str()), 0);
+  EXPECT_FALSE(reopen_for_writer(fifo, path));
+  ::unlink(path.c_str());
+  ::rmdir(dir.c_str());
 }
 
 }  // namespace

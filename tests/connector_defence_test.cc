@@ -114,17 +114,18 @@ TEST(ConnectorDefence, LaunchedAppGetsNoStandardInput) {
 TEST(ConnectorDefence, ChildrenStartWithNoSignalBlocked) {
   TempDir home;
   std::string dir = home / "Library/Application Support/Quorvi/Automation";
-  Env env = {{"HOME", home.path()},
-             {"QUORVI_TEST_OPENER_SIGNALS", home / "signals"},
-             {"QUORVI_TEST_OPENER_LAUNCH", standin_app_exe() + " '" + dir + "'"},
-             {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}};
+  Env url_env = {{"QUORVI_TEST_OPENER_SIGNALS", home / "signals"}};
+  Env launch_env = {{"HOME", home.path()},
+                    {"QUORVI_TEST_OPENER_SIGNALS", home / "signals"},
+                    {"QUORVI_TEST_OPENER_LAUNCH", standin_app_exe() + " '" + dir + "'"},
+                    {"QUORVI_TEST_OPENER_LAUNCH_PID", home / "pid"}};
   sigset_t blocked, before;
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGUSR1);
   sigaddset(&blocked, SIGUSR2);
   ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &before), 0);
-  Result url = run({.args = {"new", "hello"}, .env = env});
-  Result launch = run({.args = {"request", "tags", "{}"}, .env = env});
+  Result url = run({.args = {"new", "hello"}, .env = url_env});
+  Result launch = run({.args = {"request", "tags", "{}"}, .env = launch_env});
   ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (std::filesystem::exists(home / "pid")) ::kill(std::stoi(read_file(home / "pid")), SIGTERM);
   EXPECT_EQ(url.status, 0) << url.err;

@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include <chrono>
@@ -22,8 +23,9 @@
 
 // The path whose next open first replaces it with a symlink to a device, as someone might between
 // a check and the open; and the flags that open was made with.
+// Plain data, ready before any initialiser of another file opens something.
 namespace {
-std::string swapped_before_open;
+char swapped_before_open[256];
 int swapped_open_flags = -1;
 }  // namespace
 
@@ -36,8 +38,8 @@ extern "C" int open(const char* path, int flags, ...) {
     mode = va_arg(rest, int);
     va_end(rest);
   }
-  if (!swapped_before_open.empty() && swapped_before_open == path) {
-    swapped_before_open.clear();
+  if (swapped_before_open[0] != '\0' && std::strcmp(swapped_before_open, path) == 0) {
+    swapped_before_open[0] = '\0';
     if (::unlink(path) != 0 || ::symlink("/dev/null", path) != 0) return -1;
     swapped_open_flags = flags;
   }
@@ -111,7 +113,7 @@ TEST(InputTest, ReadsOnlyRegularFilesAndNamedPipes) {
 
   // Replaced by a device at the last moment: what was opened decides, and the device was
   // opened only without waiting and without becoming the controlling terminal.
-  swapped_before_open = dir + "/file";
+  std::snprintf(swapped_before_open, sizeof swapped_before_open, "%s/file", dir.c_str());
   EXPECT_EQ(describe(read_file_at_most(dir + "/file", 10)), "not_file_or_pipe");
   EXPECT_EQ(swapped_open_flags & (O_NONBLOCK | O_NOCTTY), O_NONBLOCK | O_NOCTTY);
   std::filesystem::remove_all(dir);

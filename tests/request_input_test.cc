@@ -125,11 +125,12 @@ TEST(StandinAppServer, HelpsSaysWhenReadyAndRefusesASecondInstance) {
 
 // A stand-in whose directory was removed under it, and which a second stand-in then took over,
 // leaves the second one's files alone when it stops, though a new file may reuse the inode
-// number of a removed one at once.
+// number of a removed one. Only a file system that reuses a freed inode at once shows the fault
+// (ext4 with a journal here does not).
 TEST(StandinAppServer, StoppingLeavesASuccessorsFilesInPlace) {
   TempDir temp;
   std::string dir = temp / "Automation";
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < 3; ++round) {
     auto first = std::make_unique<StandinApp>(dir);
     ASSERT_TRUE(first->ready());
     std::filesystem::remove_all(dir);

@@ -11,8 +11,8 @@ enum class Waiting { read, write };
 
 // Blocks until `fd` is ready for `waiting` or at its end (a read then sees the end of input or
 // the error, a write the error), retrying EINTR. False when the descriptor cannot be waited on:
-// it is not open, or the system cannot watch it. Never spins: after true, a read or write does
-// not fail with EAGAIN again unless another reader or writer took the bytes or the room first.
+// it is not open, or the system cannot watch it. After true the next read or write makes
+// progress, unless another reader or writer of the same descriptor took the bytes or the room.
 bool wait_ready(int fd, Waiting waiting);
 
 // The two ways wait_ready uses, chosen per descriptor by platform: poll(2), and select(2) for

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
@@ -58,6 +59,15 @@ Result run(const Command& command) {
   for (const auto& [name, value] : command.env)
     if (value) env.push_back(name + "=" + *value);
   auto argv = pointers(args), envp = pointers(env);
+  // The terminal's far end stays here; its near end is opened by name in the child.
+  int terminal = -1;
+  std::string terminal_name;
+  if (command.terminal_input) {
+    terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
+      throw std::runtime_error("no pseudo-terminal");
+    terminal_name = ::ptsname(terminal);
+  }
   auto start = std::chrono::steady_clock::now();
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -67,6 +77,14 @@ Result run(const Command& command) {
     ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     ::dup2(::open(in.c_str(), O_RDONLY), 0);
     if (command.close_stdin) ::close(0);
+    if (command.terminal_input) {
+      ::dup2(::open(terminal_name.c_str(), O_RDWR | O_NOCTTY), 0);
+      termios mode{};
+      ::tcgetattr(0, &mode);
+      mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);  // nobody reads the echo
+      ::tcsetattr(0, TCSANOW, &mode);
+      ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
+    }
     int lost[2];  // a pipe whose reader is gone
     if (command.close_stdout && ::pipe(lost) == 0) ::dup2(lost[1], 1), ::close(lost[0]);
     set_limit(RLIMIT_AS, command.memory_limit_mib << 20);
@@ -77,10 +95,20 @@ Result run(const Command& command) {
   }
   auto elapsed_ms = [&] { return (std::chrono::steady_clock::now() - start) / 1ms; };
   int status = 0;
-  for (; ::waitpid(pid, &status, WNOHANG) == 0; ::usleep(2000))
+  rusage used{};
+  bool input_sent = false;
+  for (; ::wait4(pid, &status, WNOHANG, &used) == 0; ::usleep(2000)) {
     if (elapsed_ms() > command.timeout_ms) ::kill(pid, SIGKILL);
+    if (terminal >= 0 && !input_sent && elapsed_ms() >= command.late_input_ms) {
+      std::string late = command.input + "\x04";  // VEOF, at the start of a line
+      input_sent = ::write(terminal, late.data(), late.size()) == ssize_t(late.size());
+      if (!input_sent) ::kill(pid, SIGKILL);
+    }
+  }
+  if (terminal >= 0) ::close(terminal);
+  auto ms = [](timeval time) { return static_cast<int>(time.tv_sec * 1000 + time.tv_usec / 1000); };
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err),
-          static_cast<int>(elapsed_ms())};
+          static_cast<int>(elapsed_ms()), ms(used.ru_utime) + ms(used.ru_stime)};
 }
 
 Result request(const std::string& dir, const std::string& operation, const std::string& arguments,

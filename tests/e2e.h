@@ -25,6 +25,10 @@ struct Command {
   std::string input;          // written to standard input, which is then closed
   bool close_stdin = false;   // start with no descriptor 0
   bool close_stdout = false;  // standard output is a pipe whose reader is gone
+  // Standard input is a terminal in non-blocking mode, as some hosts hand one over: `input`
+  // reaches it only after `late_input_ms`, then the terminal's end-of-file character.
+  bool terminal_input = false;
+  int late_input_ms = 0;
   long memory_limit_mib = 0;  // the child's address-space limit (0: none)
   long file_limit = 0;        // the child's open-descriptor limit (0: none)
   int timeout_ms = 60000;     // killed after this; status then reads -1
@@ -35,6 +39,7 @@ struct Result {
   int status = -1;  // exit status; -1 when killed by a signal or the timeout
   std::string out, err;
   int elapsed_ms = 0;
+  int cpu_ms = 0;  // the processor time the child used, user and system
 };
 
 Result run(const Command& command);

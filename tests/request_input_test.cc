@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "e2e.h"
 #include "standin.h"
@@ -53,6 +55,30 @@ TEST(RequestInput, NamesTheInputThatCouldNotBeUsed) {
                          .close_stdin = word == "-"});
     EXPECT_EQ(result.status, 1) << word;
     EXPECT_EQ(result.out + result.err, err) << word;
+  }
+}
+
+// A terminal handed over in non-blocking mode, whose input comes late: it is waited for, without
+// failing and without spinning (macOS's poll does not support terminals; there select waits).
+TEST(RequestInput, WaitsForANonBlockingTerminal) {
+  const std::string ping = R"({"jsonrpc":"2.0","id":"p","method":"ping"})";
+  const std::tuple<std::vector<std::string>, std::string, std::string> rows[] = {
+      {{"request", "search", "-"},
+       R"({"query":"x"})",
+       "Open Quorvi and enable Desktop connector in Settings\n"},
+      {{"mcp-server"},
+       ping,
+       R"({"id":"p","jsonrpc":"2.0","result":{}})"
+       "\n"}};
+  for (const auto& [args, input, output] : rows) {
+    Result result = run({.args = args,
+                         .env = {{"QUORVI_BRIDGE_DIR", "/nonexistent"}},
+                         .input = input + "\n",
+                         .terminal_input = true,
+                         .late_input_ms = 500});
+    EXPECT_EQ(result.out + result.err, output) << args[0];
+    EXPECT_GE(result.elapsed_ms, 500) << args[0];
+    EXPECT_LT(result.cpu_ms, 200) << args[0];
   }
 }
 

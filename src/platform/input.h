@@ -17,9 +17,12 @@ using InputRead = std::variant<std::string, InputFault>;
 // than `limit` is too_large, and what follows that byte stays unread.
 InputRead read_at_most(int fd, size_t limit);
 
-// Reads the regular file or named pipe at `path` the same way, opened close-on-exec. Anything
-// else (a directory, a device, a socket) is refused before it is opened, so that opening it
-// cannot block or have side effects. A named pipe is read once a writer opens it.
+// Reads the regular file or named pipe at `path` the same way. The decision is made on what was
+// opened: the path is opened without blocking, without following into a controlling terminal
+// and close-on-exec, then anything but a regular file or a named pipe (a directory, a device) is
+// closed unread; a socket cannot be opened at all and is refused the same way. Opening a device
+// this way does not wait for it, but its driver does see the open and the close. A named pipe is
+// read once a writer has come (platform/wait.h).
 InputRead read_file_at_most(const std::string& path, size_t limit);
 
 }  // namespace quorvi

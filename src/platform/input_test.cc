@@ -2,9 +2,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdarg.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 
 #include <chrono>
 #include <filesystem>
@@ -13,6 +20,31 @@
 
 #include "platform/fd.h"
 #include "platform/io.h"
+
+// The path whose next open first replaces it with a symlink to a device, as someone might between
+// a check and the open; and the flags that open was made with.
+// Plain data, ready before any initialiser of another file opens something.
+namespace {
+char swapped_before_open[256];
+int swapped_open_flags = -1;
+}  // namespace
+
+// Every open of this test program passes through here.
+extern "C" int open(const char* path, int flags, ...) {
+  int mode = 0;
+  if (flags & (O_CREAT | O_TMPFILE)) {
+    va_list rest;
+    va_start(rest, flags);
+    mode = va_arg(rest, int);
+    va_end(rest);
+  }
+  if (swapped_before_open[0] != '\0' && std::strcmp(swapped_before_open, path) == 0) {
+    swapped_before_open[0] = '\0';
+    if (::unlink(path) != 0 || ::symlink("/dev/null", path) != 0) return -1;
+    swapped_open_flags = flags;
+  }
+  return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
 
 namespace quorvi {
 namespace {
@@ -55,18 +87,39 @@ TEST(InputTest, ReadsOnlyRegularFilesAndNamedPipes) {
   ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
   Fd file(::open((dir + "/file").c_str(), O_WRONLY | O_CREAT, 0600));
   ASSERT_TRUE(write_all(file.get(), "{}"));
-  // Opening a named pipe waits for its writer.
-  std::thread writer([&] {
-    Fd fifo(::open((dir + "/fifo").c_str(), O_WRONLY));
-    write_all(fifo.get(), "[]");
-  });
+  Fd listener(::socket(AF_UNIX, SOCK_STREAM, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, (dir + "/socket").c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   const std::pair<std::string, std::string> rows[] = {
-      {dir + "/file", "bytes {}"},     {dir + "/fifo", "bytes []"},
-      {dir, "not_file_or_pipe"},       {"/dev/null", "not_file_or_pipe"},
-      {dir + "/none", "no_such_file"}, {dir + "/file/x", "no_such_file"}};
+      {dir + "/file", "bytes {}"},       {dir, "not_file_or_pipe"},
+      {"/dev/null", "not_file_or_pipe"}, {dir + "/socket", "not_file_or_pipe"},
+      {dir + "/none", "no_such_file"},   {dir + "/file/x", "no_such_file"}};
   for (const auto& [path, expected] : rows)
     EXPECT_EQ(describe(read_file_at_most(path, 10)), expected) << path;
-  writer.join();
+
+  // A named pipe is read once its writer comes late, even one that writes nothing.
+  for (std::string written : {"[]", ""}) {
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      // Without blocking, so that a reader that has already given up cannot hang the test.
+      Fd fifo;
+      for (int tries = 0; !fifo.valid() && tries < 100; ++tries) {
+        fifo.reset(::open((dir + "/fifo").c_str(), O_WRONLY | O_NONBLOCK));
+        if (!fifo.valid()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      write_all(fifo.get(), written);
+    });
+    EXPECT_EQ(describe(read_file_at_most(dir + "/fifo", 10)), "bytes " + written);
+    writer.join();
+  }
+
+  // Replaced by a device at the last moment: what was opened decides, and the device was
+  // opened only without waiting and without becoming the controlling terminal.
+  std::snprintf(swapped_before_open, sizeof swapped_before_open, "%s/file", dir.c_str());
+  EXPECT_EQ(describe(read_file_at_most(dir + "/file", 10)), "not_file_or_pipe");
+  EXPECT_EQ(swapped_open_flags & (O_NONBLOCK | O_NOCTTY), O_NONBLOCK | O_NOCTTY);
   std::filesystem::remove_all(dir);
 }
 

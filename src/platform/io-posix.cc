@@ -1,30 +1,32 @@
-#include "platform/io.h"
-
 #include <errno.h>
-#include <poll.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include "platform/io.h"
+#include "platform/wait.h"
 
 namespace quorvi {
 namespace {
 
-bool wait_writable(int fd) {
-  pollfd entry{fd, POLLOUT, 0};
-  for (;;) {
-    int ready = ::poll(&entry, 1, -1);
-    if (ready < 0 && errno == EINTR) continue;
-    return ready > 0 && !(entry.revents & (POLLERR | POLLNVAL));
-  }
+// After EAGAIN: whether to try again, having waited.
+bool waited_after_again(int fd, Waiting waiting) {
+  if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+  int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && (flags & O_NONBLOCK) != 0 && wait_ready(fd, waiting);
+}
+
+ssize_t plain_write(int fd, const void* data, size_t size) {
+  return ::write(fd, data, size);
 }
 
 }  // namespace
 
-bool write_all(int fd, std::string_view bytes) {
+bool write_all(int fd, std::string_view bytes, WriteCall call) {
+  if (call == nullptr) call = plain_write;
   while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    ssize_t written = call(fd, bytes.data(), bytes.size());
     if (written < 0) {
-      if (errno == EINTR) continue;
-      // A descriptor handed over in non-blocking mode: wait until it takes bytes again.
-      if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(fd)) continue;
+      if (errno == EINTR || waited_after_again(fd, Waiting::write)) continue;
       return false;
     }
     if (written == 0) return false;
@@ -36,9 +38,32 @@ bool write_all(int fd, std::string_view bytes) {
 ssize_t read_some(int fd, char* buffer, size_t size) {
   for (;;) {
     ssize_t got = ::read(fd, buffer, size);
-    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EINTR || waited_after_again(fd, Waiting::read))) continue;
     return got;
   }
+}
+
+bool read_exactly(int fd, char* buffer, size_t size) {
+  while (size > 0) {
+    ssize_t got = read_some(fd, buffer, size);
+    if (got <= 0) return false;
+    buffer += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool read_up_to(int fd, size_t limit, std::string& bytes) {
+  size_t end = bytes.size() + limit;
+  while (bytes.size() < end) {
+    size_t used = bytes.size();
+    size_t room = end - used;
+    bytes.resize(used + (room < kChunk ? room : kChunk));
+    ssize_t got = read_some(fd, bytes.data() + used, bytes.size() - used);
+    bytes.resize(used + static_cast<size_t>(got < 0 ? 0 : got));
+    if (got <= 0) return got == 0;
+  }
+  return true;
 }
 
 }  // namespace quorvi

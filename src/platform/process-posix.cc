@@ -6,6 +6,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include "platform/spawn_inheritance.h"
+
 extern char** environ;
 
 namespace quorvi {
@@ -35,13 +37,17 @@ struct SpawnActions {
 };
 
 // This process ignores the broken-pipe signal, and an ignored signal stays ignored across exec;
-// the child gets the default action back. sigemptyset and sigaddset are macros on macOS, so
-// they are called unqualified.
-bool default_broken_pipe(SpawnAttributes& attributes) {
-  sigset_t reset;
+// the child gets the default action back. A signal mask is inherited too, and whoever started
+// us may have blocked signals: the child starts with none blocked. sigemptyset and sigaddset are
+// macros on macOS, so they are called unqualified.
+bool clean_signals(SpawnAttributes& attributes, short flags) {
+  sigset_t reset, unblocked;
+  flags |= POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
   return attributes.ready && sigemptyset(&reset) == 0 && sigaddset(&reset, SIGPIPE) == 0 &&
          ::posix_spawnattr_setsigdefault(&attributes.value, &reset) == 0 &&
-         ::posix_spawnattr_setflags(&attributes.value, POSIX_SPAWN_SETSIGDEF) == 0;
+         sigemptyset(&unblocked) == 0 &&
+         ::posix_spawnattr_setsigmask(&attributes.value, &unblocked) == 0 &&
+         ::posix_spawnattr_setflags(&attributes.value, flags) == 0;
 }
 
 bool redirect(SpawnActions& actions, ChildOutput output) {
@@ -59,7 +65,12 @@ std::optional<int> run_and_wait(const char* path, const std::vector<std::string>
                                 ChildOutput output) {
   SpawnAttributes attributes;
   SpawnActions actions;
-  if (!default_broken_pipe(attributes) || !redirect(actions, output)) return std::nullopt;
+  short flags = 0;
+  if (!redirect(actions, output) ||
+      !inherit_standard_only(actions.value, output == ChildOutput::null_device, flags) ||
+      !clean_signals(attributes, flags)) {
+    return std::nullopt;
+  }
 
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(path));

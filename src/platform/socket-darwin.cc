@@ -1,16 +1,10 @@
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include "platform/socket.h"
 
 namespace quorvi {
-
-// sun_path holds 104 bytes on macOS, one of which ends the path.
-size_t max_socket_path() {
-  return sizeof(sockaddr_un::sun_path) - 1;
-}
 
 // macOS has no SOCK_CLOEXEC: the flag is set right after creation. A socket that cannot be
 // made close-on-exec or quiet on a closed peer is not handed out.

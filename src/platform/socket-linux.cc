@@ -1,14 +1,8 @@
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include "platform/socket.h"
 
 namespace quorvi {
-
-// sun_path must keep room for its terminating byte.
-size_t max_socket_path() {
-  return sizeof(sockaddr_un::sun_path) - 1;
-}
 
 Fd unix_stream_socket() {
   return Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));

@@ -88,7 +88,6 @@ Outcome<Ok> publish(Rendezvous& into, const std::string& socket_name) {
   struct stat info {};
   bool written = ::fchmod(file.get(), 0600) == 0 && write_all(file.get(), bytes) &&
                  ::fstat(file.get(), &info) == 0;
-  file.reset();
   if (!written || ::rename(temporary.c_str(), final_path.c_str()) != 0) {
     std::string message = failure("write " + final_path);
     ::unlink(temporary.c_str());
@@ -96,6 +95,7 @@ Outcome<Ok> publish(Rendezvous& into, const std::string& socket_name) {
   }
   into.file_path = final_path;
   into.file_id = id_of(info);  // a rename keeps the file's identity
+  into.file = std::move(file);
   return Ok{};
 }
 

@@ -32,7 +32,11 @@ struct Rendezvous {
   std::string file_path;    // set once connection.json is in place
   std::string token;
   FileId dir_id, socket_id, file_id;
-  Fd lock;  // the directory, locked while this app serves it
+  // Each held open until the removal check, so that no new file can take its inode number
+  // meanwhile: the directory (locked while this app serves it), connection.json, and the
+  // listening socket, which holds its socket file.
+  Fd lock;
+  Fd file;
   Fd listener;
 };
 

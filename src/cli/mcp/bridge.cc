@@ -2,15 +2,16 @@
 
 #include <errno.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <time.h>
 
+#include <chrono>
 #include <cstdint>
 #include <new>
 
 #include "cli/mcp/discovery.h"
 #include "cli/mcp/scope.h"
 #include "platform/exe_path.h"
+#include "platform/io.h"
 #include "platform/opener_path.h"
 #include "platform/process.h"
 #include "platform/socket.h"
@@ -20,7 +21,10 @@ namespace {
 
 constexpr char kDefaultApp[] = "/Applications/Quorvi.app";
 constexpr int kConnectAttempts = 50;
-constexpr long kAttemptGapNanoseconds = 100'000'000;
+constexpr std::chrono::milliseconds kAttemptGap{100};
+// The whole connect-and-retry phase: the gaps between the attempts and a margin for the
+// attempts themselves. The opener's run is not counted.
+constexpr auto kConnectPhase = kConnectAttempts * kAttemptGap + std::chrono::milliseconds(500);
 
 constexpr char kSendFailed[] = "Connector request failed; check the note before retrying changes";
 constexpr char kNoResponse[] = "Connector response failed; check the note before retrying changes";
@@ -50,27 +54,34 @@ std::string app_path() {
 // Sleeps the whole interval, resuming with the remaining time when a signal cuts it short.
 void pause_between_attempts() {
   struct timespec left {
-    0, kAttemptGapNanoseconds
+    0, std::chrono::nanoseconds(kAttemptGap).count()
   };
   while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
 
-// Connects, launching the app once and retrying when no connector answers.
+// Connects, launching the app once and retrying when no connector answers. The phase has one
+// deadline, about five seconds of connecting: a connect waits for a connector whose queue of
+// pending connections is full (Linux; macOS refuses it at once) only for the time left, and no
+// attempt starts after it, so a hung app cannot hold every attempt for its whole send timeout.
 Outcome<Connection> connect_or_launch() {
+  using Clock = std::chrono::steady_clock;
+  ConnectDeadline deadline = Clock::now() + kConnectPhase;
   auto candidates = directories();
   if (failed(candidates)) return fail(message_of(candidates));
-  Outcome<Connection> connection = connect_any(value_of(candidates));
+  Outcome<Connection> connection = connect_any(value_of(candidates), deadline);
   if (!failed(connection) || ::getenv("QUORVI_BRIDGE_DIR") != nullptr) return connection;
 
   // The opener's status and any failure to start it change nothing: the retries tell.
+  Clock::time_point launch = Clock::now();
   (void)run_and_wait(kOpenerPath, {"-g", "-j", "-a", app_path(), "--args", "--quorvi-background"},
                      ChildOutput::null_device);
-  for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+  deadline += Clock::now() - launch;
+  for (int attempt = 0; attempt < kConnectAttempts && Clock::now() < deadline; ++attempt) {
     pause_between_attempts();
     candidates = directories();
     if (failed(candidates)) return fail(message_of(candidates));
-    connection = connect_any(value_of(candidates));
+    connection = connect_any(value_of(candidates), deadline);
     if (!failed(connection)) break;
   }
   return connection;
@@ -95,24 +106,7 @@ Outcome<std::string> request_body(std::string_view operation, Json arguments,
 }
 
 bool send_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t sent = send_no_sigpipe(fd, bytes.data(), bytes.size());
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(sent));
-  }
-  return true;
-}
-
-bool receive_all(int fd, char* buffer, size_t size) {
-  while (size > 0) {
-    ssize_t got = ::recv(fd, buffer, size, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    buffer += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
+  return write_all(fd, bytes, send_no_sigpipe);
 }
 
 // One frame out: the length, then the body, each with its own loop. The sending side stays
@@ -127,12 +121,12 @@ bool send_frame(int fd, const std::string& body) {
 // One frame in. Bytes past the announced length are never read.
 Outcome<std::string> receive_frame(int fd) {
   unsigned char prefix[4];
-  if (!receive_all(fd, reinterpret_cast<char*>(prefix), 4)) return fail(kNoResponse);
+  if (!read_exactly(fd, reinterpret_cast<char*>(prefix), 4)) return fail(kNoResponse);
   uint32_t length = uint32_t{prefix[0]} << 24 | uint32_t{prefix[1]} << 16 |
                     uint32_t{prefix[2]} << 8 | uint32_t{prefix[3]};
   if (length == 0 || length > kMaxResponseBody) return fail("Invalid connector response size");
   std::string body(length, '\0');
-  if (!receive_all(fd, body.data(), body.size())) return fail("Incomplete connector response");
+  if (!read_exactly(fd, body.data(), body.size())) return fail("Incomplete connector response");
   return body;
 }
 

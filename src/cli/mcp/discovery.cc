@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "cli/mcp/json.h"
@@ -23,8 +24,8 @@ constexpr char kGroupContainer[] = "9QVRK2N4TZ.group.quorvi";
 
 constexpr size_t kMaxRendezvous = 4096;
 constexpr size_t kTokenBytes = 72;
-constexpr time_t kReceiveSeconds = 15;
-constexpr time_t kSendSeconds = 5;
+constexpr std::chrono::seconds kReceiveTimeout{15};
+constexpr std::chrono::seconds kSendTimeout{5};
 
 constexpr char kUnavailable[] = "Connector unavailable";
 constexpr char kBadDiscoveryFile[] = "Invalid connector discovery file";
@@ -63,8 +64,20 @@ Outcome<Ok> private_status(const struct stat& info, EndpointKind kind) {
   return Ok{};
 }
 
+// "." or ".." as the last component (trailing separators aside) names a directory through the
+// one before it, which lstat follows even when it is a symlink.
+bool ends_in_dot_or_dot_dot(std::string_view path) {
+  size_t end = path.find_last_not_of('/');
+  if (end == std::string_view::npos) return false;
+  path = path.substr(0, end + 1);
+  size_t slash = path.find_last_of('/');
+  std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  return last == "." || last == "..";
+}
+
 Outcome<Ok> private_with_status(const std::string& path, EndpointKind kind, struct stat& info) {
   if (::lstat(path.c_str(), &info) != 0) return fail(kConnectorOff);
+  if (ends_in_dot_or_dot_dot(path)) return fail(kBadPermissions);
   return private_status(info, kind);
 }
 
@@ -92,22 +105,28 @@ Outcome<std::string> read_private_file(const std::string& path, const struct sta
     return fail(kBadPermissions);
   }
   // One byte past the limit is enough to know the file is too large.
-  std::string bytes(kMaxRendezvous + 1, '\0');
-  size_t used = 0;
-  while (used < bytes.size()) {
-    ssize_t got = read_some(file.get(), bytes.data() + used, bytes.size() - used);
-    if (got < 0) return fail(kUnavailable);
-    if (got == 0) break;
-    used += static_cast<size_t>(got);
-  }
-  bytes.resize(used);
+  std::string bytes;
+  if (!read_up_to(file.get(), kMaxRendezvous + 1, bytes)) return fail(kUnavailable);
   return bytes;
 }
 
-bool set_timeout(int fd, int option, time_t seconds) {
+bool set_timeout(int fd, int option, std::chrono::microseconds wait) {
   struct timeval limit {};
-  limit.tv_sec = seconds;
+  limit.tv_sec = static_cast<time_t>(wait.count() / 1'000'000);
+  limit.tv_usec = static_cast<suseconds_t>(wait.count() % 1'000'000);
   return ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) == 0;
+}
+
+// How long a connect may wait: the send timeout, or less when the deadline is nearer. Never
+// zero, which would mean no bound at all.
+std::chrono::microseconds connect_wait(ConnectDeadline deadline) {
+  std::chrono::microseconds wait = kSendTimeout;
+  if (deadline != ConnectDeadline::max()) {
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        deadline - std::chrono::steady_clock::now());
+    wait = std::clamp(left, std::chrono::microseconds(1000), wait);
+  }
+  return wait;
 }
 
 // connect() retried when a signal cuts short its wait (possible once a deadline is set); should
@@ -122,19 +141,20 @@ bool connect_to(int fd, const struct sockaddr_un& address) {
   return true;
 }
 
-Outcome<Fd> connect_socket(const std::string& path) {
+Outcome<Fd> connect_socket(const std::string& path, ConnectDeadline deadline) {
   if (path.size() > max_socket_path()) return fail(kConnectorOff);
   Fd socket = unix_stream_socket();
   if (!socket.valid()) return fail(kConnectorOff);
-  // The send deadline also bounds the connect, which waits while the connector's queue of
-  // pending connections is full. A failure to set it is reported only after the connect, in
-  // the order of the checks.
-  bool send_deadline = set_timeout(socket.get(), SO_SNDTIMEO, kSendSeconds);
+  // The send timeout also bounds the connect, which on Linux waits while the connector's queue
+  // of pending connections is full (macOS refuses such a connect at once). A failure to set it
+  // is reported only after the connect, in the order of the checks.
+  bool connect_bounded = set_timeout(socket.get(), SO_SNDTIMEO, connect_wait(deadline));
   struct sockaddr_un address {};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.data(), path.size());
   if (!connect_to(socket.get(), address)) return fail(kConnectorOff);
-  if (!set_timeout(socket.get(), SO_RCVTIMEO, kReceiveSeconds) || !send_deadline) {
+  if (!set_timeout(socket.get(), SO_RCVTIMEO, kReceiveTimeout) || !connect_bounded ||
+      !set_timeout(socket.get(), SO_SNDTIMEO, kSendTimeout)) {
     return fail(kNoDeadline);
   }
   // The checks above were made by path, and any directory on that path may have changed since;
@@ -144,7 +164,7 @@ Outcome<Fd> connect_socket(const std::string& path) {
   return socket;
 }
 
-Outcome<Connection> connect_through(const std::string& directory) {
+Outcome<Connection> connect_through(const std::string& directory, ConnectDeadline deadline) {
   struct stat info;
   if (auto checked = private_with_status(directory, EndpointKind::directory, info);
       failed(checked)) {
@@ -162,7 +182,7 @@ Outcome<Connection> connect_through(const std::string& directory) {
   if (auto checked = private_(socket_path, EndpointKind::socket); failed(checked)) {
     return fail(message_of(checked));
   }
-  Outcome<Fd> socket = connect_socket(socket_path);
+  Outcome<Fd> socket = connect_socket(socket_path, deadline);
   if (failed(socket)) return fail(message_of(socket));
   return Connection{std::move(value_of(socket)), std::move(value_of(rendezvous).token)};
 }
@@ -213,11 +233,12 @@ Outcome<Rendezvous> read_rendezvous(std::string_view bytes) {
   return Rendezvous{socket->get<std::string>(), token->get<std::string>()};
 }
 
-Outcome<Connection> connect_any(const std::vector<std::string>& candidates) {
+Outcome<Connection> connect_any(const std::vector<std::string>& candidates,
+                                ConnectDeadline deadline) {
   if (candidates.empty()) return fail(kConnectorOff);
   std::string kept;
   for (size_t i = 0; i < candidates.size(); ++i) {
-    Outcome<Connection> connection = connect_through(candidates[i]);
+    Outcome<Connection> connection = connect_through(candidates[i], deadline);
     if (!failed(connection)) return connection;
     // A later candidate's failure is shown only when that directory is really there.
     if (i == 0 || exists(candidates[i])) kept = message_of(connection);

@@ -2,6 +2,7 @@
 // rendezvous file connection.json, and the connection with its deadlines.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,14 +34,19 @@ struct Rendezvous {
 // absent, the group-container directory.
 Outcome<std::vector<std::string>> directories();
 
-// The path is no symlink, closed to group and others, owned by the effective user and of the
-// expected kind. ("private" itself is a keyword.)
+// The path is no symlink and does not end in "." or "..", is closed to group and others, owned by
+// the effective user and of the expected kind. ("private" itself is a keyword.)
 Outcome<Ok> private_(const std::string& path, EndpointKind kind);
 
 // Checks of the rendezvous bytes: size, JSON, "socket" form, "token" length.
 Outcome<Rendezvous> read_rendezvous(std::string_view bytes);
 
-// The first candidate that connects, or the message that explains the failure.
-Outcome<Connection> connect_any(const std::vector<std::string>& candidates);
+// When connects stop waiting for a connector that does not take the connection.
+using ConnectDeadline = std::chrono::steady_clock::time_point;
+
+// The first candidate that connects, or the message that explains the failure. Each connect
+// waits at most the 5-second send timeout, and never past `deadline`.
+Outcome<Connection> connect_any(const std::vector<std::string>& candidates,
+                                ConnectDeadline deadline = ConnectDeadline::max());
 
 }  // namespace quorvi::mcp

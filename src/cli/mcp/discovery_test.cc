@@ -100,6 +100,7 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
                     socket = dir + "/q-test.sock", link = temp / "dirlink",
                     theirs = temp / "theirs", none = temp / "none";
   ASSERT_EQ(::symlink(dir.c_str(), link.c_str()), 0);
+  ASSERT_EQ(::mkdir((dir + "/sub").c_str(), 0700), 0);
   write_file(theirs, "{}");
   bool root = ::geteuid() == 0;  // only root can give a file away
   ASSERT_TRUE(!root || ::chown(theirs.c_str(), 65534, 65534) == 0);
@@ -107,11 +108,23 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
   constexpr auto kDir = EndpointKind::directory, kFile = EndpointKind::regular_file,
                  kSocket = EndpointKind::socket;
   const std::tuple<std::string, mode_t, EndpointKind, const char*> rows[] = {
-      {dir, 0500, kDir, nullptr},           {dir, 0710, kDir, kBadPermissions},
-      {file, 0000, kFile, nullptr},         {file, 0640, kFile, kBadPermissions},
-      {file, 0602, kFile, kBadPermissions}, {socket, 0600, kSocket, nullptr},
-      {link, 0, kDir, kBadPermissions},     {dir, 0700, kFile, kBadPermissions},
-      {none, 0, kDir, kConnectorOff},       {theirs, 0, kFile, root ? kBadPermissions : nullptr}};
+      {dir, 0500, kDir, nullptr},
+      {dir, 0710, kDir, kBadPermissions},
+      {file, 0000, kFile, nullptr},
+      {file, 0640, kFile, kBadPermissions},
+      {file, 0602, kFile, kBadPermissions},
+      {socket, 0600, kSocket, nullptr},
+      {link, 0, kDir, kBadPermissions},
+      {dir, 0700, kFile, kBadPermissions},
+      {none, 0, kDir, kConnectorOff},
+      {theirs, 0, kFile, root ? kBadPermissions : nullptr},
+      // A last component of "." or ".." reaches the directory through a symlink, or another
+      // directory, that lstat would follow.
+      {link + "/.", 0, kDir, kBadPermissions},
+      {link + "/./", 0, kDir, kBadPermissions},
+      {link + "/sub/..", 0, kDir, kBadPermissions},
+      {dir + "/.", 0, kDir, kBadPermissions},
+      {none + "/.", 0, kDir, kConnectorOff}};
   for (const auto& [path, mode, kind, message] : rows) {
     ASSERT_TRUE(!mode || ::chmod(path.c_str(), mode) == 0) << path;
     Outcome<Ok> got = private_(path, kind);

@@ -1,7 +1,6 @@
 #include "cli/mcp/serve.h"
 
 #include <errno.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <cstring>
@@ -19,8 +18,6 @@ namespace quorvi::mcp {
 namespace {
 
 // Input is read in large chunks; lines are cut out of the chunk.
-constexpr size_t kChunk = 64 * 1024;
-
 struct Reader {
   int fd;
   std::vector<char> chunk = std::vector<char>(kChunk);
@@ -32,27 +29,23 @@ struct Reader {
 enum class Read { kData, kEnded, kFailed };
 
 // Refills the chunk when it is used up. A descriptor left non-blocking by whoever handed it to
-// us is waited on rather than taken for a broken stream.
+// us is waited on (by read_some) rather than taken for a broken stream.
 Read fill(Reader& reader) {
   if (reader.start < reader.end) return Read::kData;
   if (reader.ended) return Read::kEnded;
-  for (;;) {
-    ssize_t got = read_some(reader.fd, reader.chunk.data(), reader.chunk.size());
-    if (got > 0) {
-      reader.start = 0;
-      reader.end = static_cast<size_t>(got);
-      return Read::kData;
-    }
-    // A standard input the process was started without is not open, or is held open for
-    // writing only by the entry point: either way there is nothing to read.
-    if (got == 0 || errno == EBADF) {
-      reader.ended = true;
-      return Read::kEnded;
-    }
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return Read::kFailed;
-    pollfd wanted{reader.fd, POLLIN, 0};
-    if (::poll(&wanted, 1, -1) < 0 && errno != EINTR) return Read::kFailed;
+  ssize_t got = read_some(reader.fd, reader.chunk.data(), reader.chunk.size());
+  if (got > 0) {
+    reader.start = 0;
+    reader.end = static_cast<size_t>(got);
+    return Read::kData;
   }
+  // A standard input the process was started without is not open, or is held open for writing
+  // only by the entry point: either way there is nothing to read.
+  if (got == 0 || errno == EBADF) {
+    reader.ended = true;
+    return Read::kEnded;
+  }
+  return Read::kFailed;
 }
 
 // Appends the next line to `line`, its line feed included, but never more than `limit` bytes

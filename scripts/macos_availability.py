@@ -6,35 +6,42 @@
 The cross-compiler switches the annotations off, so a call to a library function that the
 oldest supported macOS lacks compiles here and fails on a Mac with that release. This takes each
 command of BUILD_DIR/compile_commands.json as the build ran it, turns the annotations back on and
-checks the source only (no object is written). Any error fails; the compiler's messages are
-shown.
+compiles without optimising into a scratch directory (the availability errors come before any
+code is generated; the cross-compiler insists on writing its object). Any error fails; the
+compiler's messages are shown.
 """
 
 import concurrent.futures
 import json
 import os
 import shlex
+import shutil
 import subprocess
 import sys
+import tempfile
 
-EXTRA = ["-U_LIBCPP_HAS_NO_VENDOR_AVAILABILITY_ANNOTATIONS", "-fsyntax-only"]
+ANNOTATIONS_ON = "-U_LIBCPP_HAS_NO_VENDOR_AVAILABILITY_ANNOTATIONS"
+# Options whose next word is a file of the build: the object and the dependency file.
+WITH_FILE = {"-o", "-MF", "-MT", "-MQ"}
+DROPPED = {"-MD", "-MMD"}
 
 
-def commands(build_dir):
+def commands(build_dir, scratch):
     with open(os.path.join(build_dir, "compile_commands.json"), encoding="utf-8") as f:
         entries = json.load(f)
-    for entry in entries:
+    for number, entry in enumerate(entries):
         words = entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])
         out = []
         skip = False
         for word in words:
             if skip:
                 skip = False
-            elif word == "-o":
+            elif word in WITH_FILE:
                 skip = True
-            elif not word.startswith("-o") or word.startswith("-O"):
+            elif word not in DROPPED and not word.startswith("-O"):
                 out.append(word)
-        yield entry["file"], entry["directory"], out + EXTRA
+        out += [ANNOTATIONS_ON, "-O0", "-o", os.path.join(scratch, f"{number}.o")]
+        yield entry["file"], entry["directory"], out
 
 
 def check(job):
@@ -47,7 +54,18 @@ def main(build_dirs):
     if not build_dirs:
         print(__doc__, file=sys.stderr)
         return 2
-    jobs = [job for build_dir in build_dirs for job in commands(build_dir)]
+    scratch = tempfile.mkdtemp(prefix="quorvi-availability-")
+    try:
+        return check_all(build_dirs, scratch)
+    finally:
+        shutil.rmtree(scratch)
+
+
+def check_all(build_dirs, scratch):
+    jobs = [job for i, build_dir in enumerate(build_dirs)
+            for job in commands(build_dir, os.path.join(scratch, str(i)))]
+    for i in range(len(build_dirs)):
+        os.mkdir(os.path.join(scratch, str(i)))
     if not jobs:
         print("macos_availability.py: no compile commands", file=sys.stderr)
         return 1

@@ -27,6 +27,7 @@ CODEDIRECTORY_MAGIC = 0xFADE0C02
 CODEDIRECTORY_SLOT = 0
 HASHES = {1: ("sha1", 20), 2: ("sha256", 32)}  # hash types a CodeDirectory may use
 SUPPORTS_SCATTER = 0x20100
+PAGE_SHIFTS = (12, 14)
 
 
 class Refused(Exception):
@@ -109,8 +110,9 @@ def check_signature(macho):
         raise Refused(f"CodeDirectory version {version:#x} is older than macOS 11 accepts")
     if hash_type not in HASHES or HASHES[hash_type][1] != hash_size:
         raise Refused(f"hash type {hash_type} of size {hash_size}")
-    if page_shift != 12:
-        raise Refused(f"page size 2^{page_shift}, not 4096")
+    # The kernel takes 4 KiB pages, and on arm64 its own 16 KiB ones too.
+    if page_shift not in PAGE_SHIFTS:
+        raise Refused(f"page size 2^{page_shift}, not 4096 or 16384")
     if code_limit != dataoff:
         raise Refused(f"codeLimit {code_limit} is not the signature's offset {dataoff}")
     page = 1 << page_shift

@@ -192,7 +192,7 @@ class Signature(unittest.TestCase):
             ("CodeDirectory magic", patched(cd, ">I", 0xFADE0C01), "CodeDirectory magic"),
             ("old version", patched(cd + 8, ">I", 0x20001), "version"),
             ("SHA-1 of SHA-256 size", patched(cd + 37, ">B", 1), "hash type"),
-            ("page size", patched(cd + 39, ">B", 14), "page size"),
+            ("page size", patched(cd + 39, ">B", 13), "page size"),
             ("code limit short", patched(cd + 32, ">I", dataoff - 4096), "codeLimit"),
             ("a slot missing", patched(cd + 28, ">I", 2), "code slots"),
             ("no CodeDirectory", patched(dataoff + 12, ">I", 2), "CodeDirectories"),

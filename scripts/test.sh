@@ -6,7 +6,8 @@ bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVI_WERROR=ON
 cmake --build build
 ctest --test-dir build --output-on-failure -j2 --timeout 300
-bash scripts/macos.sh build  # cross-built for macOS: universal binary, archive, formula checked
+# Cross-built for macOS and every release artifact made and checked, twice for reproducibility.
+bash scripts/release.sh --reproducible build
 bash scripts/test-sanitize.sh
 bash scripts/fuzz.sh --smoke
 bash bench/run.sh --quick  # few repetitions, no goals: keeps the benchmark working

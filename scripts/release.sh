@@ -53,7 +53,7 @@ export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
 if [ ! -f "$host_build/CMakeCache.txt" ]; then
   cmake -S . -B "$host_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$host_build" --target quorvi quorvi-gen-completions quorvi-standin-app >/dev/null
+cmake --build "$host_build" --target quorvi quorvi_completions quorvi-standin-app >/dev/null
 host_build=$(realpath "$host_build")
 host_quorvi=$host_build/src/quorvi
 standin=$host_build/tools/standin-app/quorvi-standin-app

@@ -105,7 +105,7 @@ def main(argv):
         with open(argv[7], "w", encoding="utf-8") as f:
             json.dump(server, f, indent=2)
             f.write("\n")
-        argv = ["", "check", argv[7], argv[6]]
+        argv = ["", "check", argv[7], argv[5]]
     if len(argv) != 4 or argv[1] != "check":
         print(__doc__, file=sys.stderr)
         return 2

@@ -7,6 +7,8 @@
                                          libSystem stubs TBD (the oldest supported macOS's)
   macho_check.py corrupt FILE ARCH OUT   writes a copy of FILE with one byte of the ARCH slice's
                                          __text flipped (the signature check must refuse it)
+  macho_check.py uuid FILE ARCH          sets the thin FILE's LC_UUID to a hash of its content,
+                                         signature aside (sign again afterwards)
 
 Standard library only: it runs wherever the cross-build runs, without Apple's tools.
 """
@@ -21,6 +23,7 @@ FAT_MAGIC = 0xCAFEBABE
 MH_MAGIC_64 = 0xFEEDFACF
 CPU_TYPES = {"x86_64": 0x01000007, "arm64": 0x0100000C}
 LC_SEGMENT_64 = 0x19
+LC_UUID = 0x1B
 LC_CODE_SIGNATURE = 0x1D
 SUPERBLOB_MAGIC = 0xFADE0CC0
 CODEDIRECTORY_MAGIC = 0xFADE0C02
@@ -78,6 +81,29 @@ def text_section(macho):
                 file_offset = struct.unpack_from("<I", macho, sect + 48)[0]
                 return file_offset, size
     raise Refused("no __TEXT,__text section")
+
+
+def content_uuid(macho):
+    """MACHO with its LC_UUID derived from everything but the UUID and the signature.
+
+    The linker derives the UUID from the file as it wrote it, local symbols, object file paths
+    and times included; once those are stripped it must follow what is left, or two builds of
+    one commit in two directories differ in it alone.
+    """
+    uuids = [off + 8 for cmd, off in load_commands(macho) if cmd == LC_UUID]
+    if len(uuids) != 1:
+        raise Refused(f"{len(uuids)} LC_UUID commands, not 1")
+    end = len(macho)
+    for cmd, off in load_commands(macho):
+        if cmd == LC_CODE_SIGNATURE:
+            end = struct.unpack_from("<I", macho, off + 8)[0]
+    out = bytearray(macho)
+    out[uuids[0] : uuids[0] + 16] = bytes(16)
+    uuid = bytearray(hashlib.sha256(out[:end]).digest()[:16])
+    uuid[6] = (uuid[6] & 0x0F) | 0x50  # an RFC 4122 name-based UUID
+    uuid[8] = (uuid[8] & 0x3F) | 0x80
+    out[uuids[0] : uuids[0] + 16] = uuid
+    return bytes(out)
 
 
 def check_signature(macho):
@@ -161,7 +187,7 @@ def imported_symbols(path, arch):
 
 
 def main(argv):
-    if len(argv) < 4 or argv[1] not in ("signature", "imports", "corrupt"):
+    if len(argv) < 4 or argv[1] not in ("signature", "imports", "corrupt", "uuid"):
         print(__doc__, file=sys.stderr)
         return 2
     command, path, arch = argv[1:4]
@@ -180,6 +206,11 @@ def main(argv):
             if not imported or missing:
                 raise Refused(f"imports missing from {argv[4]}: {' '.join(missing) or 'none read'}")
             print(f"{path} {arch}: all {len(imported)} imports are in {argv[4]}")
+        elif command == "uuid":
+            if (offset, size) != (0, len(data)):
+                raise Refused("not a thin file")
+            with open(path, "wb") as f:
+                f.write(content_uuid(macho))
         else:
             text_offset, text_size = text_section(macho)
             flipped = bytearray(data)

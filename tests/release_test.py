@@ -149,17 +149,18 @@ class Tbd(unittest.TestCase):
                 self.assertEqual(macho_check.tbd_exports(TBD, target), want)
 
 
-def signed_macho(pages=3, page=4096):
-    """A minimal arm64 Mach-O: a header, one LC_CODE_SIGNATURE and a valid CodeDirectory."""
+def signed_macho(pages=3, page=4096, uuid=bytes(16), byte=0):
+    """A minimal arm64 Mach-O: a header, LC_CODE_SIGNATURE, LC_UUID, a valid CodeDirectory."""
     code_limit = pages * page - 100
     header = struct.pack("<IiiIIIII", macho_check.MH_MAGIC_64, macho_check.CPU_TYPES["arm64"],
-                         0, 2, 1, 16, 0, 0)
+                         0, 2, 2, 40, 0, 0)
     body = bytearray(code_limit)
     body[: len(header)] = header
     blob_size = 20 + 44 + 32 * pages
     struct.pack_into("<IIII", body, 32, macho_check.LC_CODE_SIGNATURE, 16, code_limit, blob_size)
-    for i in range(64, code_limit, 7):
-        body[i] = i % 251
+    struct.pack_into("<II16s", body, 48, macho_check.LC_UUID, 24, uuid)
+    for i in range(96, code_limit, 7):
+        body[i] = (i + byte) % 251
     hashes = b"".join(hashlib.sha256(bytes(body[i * page: min((i + 1) * page, code_limit)]))
                       .digest() for i in range(pages))
     cd_header = struct.pack(">IIIIIIIIIBBBBI", macho_check.CODEDIRECTORY_MAGIC, 0, 0x20400, 2,
@@ -169,6 +170,17 @@ def signed_macho(pages=3, page=4096):
     blob = struct.pack(">IIIII", macho_check.SUPERBLOB_MAGIC, 20 + len(cd), 1, 0, 20) + cd
     assert len(blob) == blob_size
     return bytes(body) + blob
+
+
+class Uuid(unittest.TestCase):
+    def uuid(self, data):
+        return macho_check.content_uuid(data)[56:72]
+
+    def test_the_uuid_follows_the_content_alone(self):
+        base = self.uuid(signed_macho())
+        self.assertEqual(self.uuid(signed_macho(uuid=b"\x01" * 16)), base)
+        self.assertNotEqual(self.uuid(signed_macho(byte=1)), base)
+        self.assertEqual(base[6] >> 4, 5)  # a name-based UUID
 
 
 class Signature(unittest.TestCase):

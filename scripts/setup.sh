@@ -52,9 +52,10 @@ if ((${#missing[@]})); then
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# Pinned npm packages of the MCP interoperability tests, of the benchmark's peer server and of
-# the macOS cross-build, installed again only when the lock file is newer than the last install.
-for dir in tests/mcp-interop bench/peer tools/zig; do
+# Pinned npm packages of the MCP interoperability tests, of the benchmark's peer server, of the
+# macOS cross-build and of the release's MCP bundle, installed again only when the lock file is
+# newer than the last install.
+for dir in tests/mcp-interop bench/peer tools/zig tools/mcpb; do
   if [ -f "$dir/package-lock.json" ] &&
     ! [ "$dir/node_modules/.package-lock.json" -nt "$dir/package-lock.json" ]; then
     (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error </dev/null)

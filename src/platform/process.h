@@ -7,7 +7,7 @@
 
 namespace quorvi {
 
-enum class ChildOutput { inherit, null_device };
+enum class ChildOutput { kInherit, kNullDevice };
 
 // Runs `path` (no search) with `args` (argv[1..]), inheriting environment and working
 // directory; the standard descriptors are inherited, or all three are the null device. The

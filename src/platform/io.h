@@ -23,7 +23,7 @@ using WriteCall = ssize_t (*)(int fd, const void* data, size_t size);
 [[nodiscard]] bool write_all(int fd, std::string_view bytes, WriteCall call = nullptr);
 
 // One read(2): the byte count, 0 at end of input, -1 on failure.
-ssize_t read_some(int fd, char* buffer, size_t size);
+[[nodiscard]] ssize_t read_some(int fd, char* buffer, size_t size);
 
 // Exactly `size` bytes; false when the input ends before them or a read fails.
 [[nodiscard]] bool read_exactly(int fd, char* buffer, size_t size);

@@ -16,7 +16,8 @@ enum class ChildOutput { kInherit, kNullDevice };
 // it, retrying EINTR.
 // Returns the exit status when the child exited normally; nothing when it could not be started
 // or ended by a signal.
-std::optional<int> run_and_wait(const char* path, const std::vector<std::string>& args,
-                                ChildOutput output);
+[[nodiscard]] std::optional<int> run_and_wait(const char* path,
+                                              const std::vector<std::string>& args,
+                                              ChildOutput output);
 
 }  // namespace quorvi

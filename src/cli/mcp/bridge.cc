@@ -72,7 +72,6 @@ void pause_between_attempts() {
   Outcome<Connection> connection = connect_any(value_of(candidates).directories, deadline);
   if (!failed(connection) || value_of(candidates).fixed) return connection;
 
-  // The opener's status and any failure to start it change nothing: the retries tell.
   Clock::time_point launch = Clock::now();
   launch_in_background(app_path());
   deadline += Clock::now() - launch;

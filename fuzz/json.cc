@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/utf8.h"
 #include "check.h"
 #include "cli/mcp/json.h"
 #include "cli/mcp/lean.h"
@@ -26,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (present) FUZZ_CHECK((*lean)[i]->text() == quorvi::mcp::write((*value)[names[i]]));
   }
   // Parsing only accepts UTF-8, so the input must have been UTF-8.
-  FUZZ_CHECK(quorvi::mcp::valid_utf8(text));
+  FUZZ_CHECK(quorvi::valid_utf8(text));
 
   std::string compact = quorvi::mcp::write(*value);
   FUZZ_CHECK(compact.find('\n') == std::string::npos);
-  FUZZ_CHECK(quorvi::mcp::valid_utf8(compact));
+  FUZZ_CHECK(quorvi::valid_utf8(compact));
   std::optional<Json> again = quorvi::mcp::parse(compact);
   FUZZ_CHECK(again.has_value());
   FUZZ_CHECK(quorvi::mcp::write(*again) == compact);

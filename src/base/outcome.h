@@ -19,7 +19,7 @@ template <class T>
 using Outcome = std::variant<T, Message>;
 
 template <class T>
-bool failed(const Outcome<T>& outcome) {
+[[nodiscard]] bool failed(const Outcome<T>& outcome) {
   return std::holds_alternative<Message>(outcome);
 }
 
@@ -40,6 +40,13 @@ const T& value_of(const Outcome<T>& outcome) {
 
 inline Message fail(std::string text) {
   return Message{std::move(text)};
+}
+
+// The failure of `outcome` passed up unchanged, to a caller whose outcome holds another type:
+// `if (failed(x)) return failure_of(x);`
+template <class T>
+Message failure_of(const Outcome<T>& outcome) {
+  return std::get<Message>(outcome);
 }
 
 }  // namespace quorvi

@@ -4,10 +4,10 @@
 #include <string_view>
 
 #include "base/console.h"
-#include "cli/mcp/json.h"
+#include "base/utf8.h"
 #include "cli/mcp/run.h"
-#include "main/opener.h"
 #include "main/url.h"
+#include "platform/opener.h"
 
 namespace quorvi {
 namespace {
@@ -28,7 +28,7 @@ constexpr std::string_view kVersionLine = "quorvi " QUORVI_VERSION "\n";
 
 bool all_utf8(const std::vector<std::string>& args) {
   return std::all_of(args.begin(), args.end(),
-                     [](const std::string& word) { return mcp::valid_utf8(word); });
+                     [](const std::string& word) { return valid_utf8(word); });
 }
 
 bool asks_for_help(const std::vector<std::string>& args) {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "cli/mcp/json.h"
+#include "base/utf8.h"
 #include "quorvi_cli/encode.h"
 
 namespace quorvi {
@@ -137,7 +137,7 @@ Outcome<std::string> url(std::vector<std::string> args, const std::optional<std:
 
 std::optional<std::string> api_token() {
   const char* value = ::getenv("QUORVI_API_TOKEN");
-  if (!value || !mcp::valid_utf8(value)) return std::nullopt;
+  if (!value || !valid_utf8(value)) return std::nullopt;
   return std::string(value);
 }
 

@@ -15,7 +15,8 @@ inline constexpr char kUrlUsage[] =
 
 // The URL for the argument list (program name excluded), or the refusal message.
 // `token` is QUORVI_API_TOKEN as read once per run; absent when unset or not UTF-8.
-Outcome<std::string> url(std::vector<std::string> args, const std::optional<std::string>& token);
+[[nodiscard]] Outcome<std::string> url(std::vector<std::string> args,
+                                       const std::optional<std::string>& token);
 
 // QUORVI_API_TOKEN, absent when unset or not valid UTF-8.
 std::optional<std::string> api_token();

@@ -9,13 +9,13 @@
 namespace quorvi {
 
 // Why an input gave no bytes.
-enum class InputFault { no_such_file, unreadable, not_file_or_pipe, too_large };
+enum class InputFault { kNoSuchFile, kUnreadable, kNotFileOrPipe, kTooLarge };
 
 using InputRead = std::variant<std::string, InputFault>;
 
 // Reads `fd` to its end, retrying EINTR, but never more than `limit` + 1 bytes: an input longer
-// than `limit` is too_large, and what follows that byte stays unread.
-InputRead read_at_most(int fd, size_t limit);
+// than `limit` is kTooLarge, and what follows that byte stays unread.
+[[nodiscard]] InputRead read_at_most(int fd, size_t limit);
 
 // Reads the regular file or named pipe at `path` the same way. The decision is made on what was
 // opened: the path is opened without blocking, without following into a controlling terminal
@@ -23,6 +23,6 @@ InputRead read_at_most(int fd, size_t limit);
 // closed unread; a socket cannot be opened at all and is refused the same way. Opening a device
 // this way does not wait for it, but its driver does see the open and the close. A named pipe is
 // read once a writer has come (platform/wait.h).
-InputRead read_file_at_most(const std::string& path, size_t limit);
+[[nodiscard]] InputRead read_file_at_most(const std::string& path, size_t limit);
 
 }  // namespace quorvi

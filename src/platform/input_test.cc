@@ -70,7 +70,7 @@ TEST(InputTest, ReadsAtMostOneByteBeyondTheLimit) {
     ::fcntl(reader.get(), F_SETFL, O_NONBLOCK);
     std::thread late([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      write_all(writer.get(), written);
+      (void)write_all(writer.get(), written);
       writer.reset();
     });
     EXPECT_EQ(describe(read_at_most(reader.get(), 10)), expected);
@@ -109,7 +109,7 @@ TEST(InputTest, ReadsOnlyRegularFilesAndNamedPipes) {
         fifo.reset(::open((dir + "/fifo").c_str(), O_WRONLY | O_NONBLOCK));
         if (!fifo.valid()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
-      write_all(fifo.get(), written);
+      (void)write_all(fifo.get(), written);
     });
     EXPECT_EQ(describe(read_file_at_most(dir + "/fifo", 10)), "bytes " + written);
     writer.join();

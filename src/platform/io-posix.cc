@@ -26,7 +26,7 @@ bool write_all(int fd, std::string_view bytes, WriteCall call) {
   while (!bytes.empty()) {
     ssize_t written = call(fd, bytes.data(), bytes.size());
     if (written < 0) {
-      if (errno == EINTR || waited_after_again(fd, Waiting::write)) continue;
+      if (errno == EINTR || waited_after_again(fd, Waiting::kWrite)) continue;
       return false;
     }
     if (written == 0) return false;
@@ -38,7 +38,7 @@ bool write_all(int fd, std::string_view bytes, WriteCall call) {
 ssize_t read_some(int fd, char* buffer, size_t size) {
   for (;;) {
     ssize_t got = ::read(fd, buffer, size);
-    if (got < 0 && (errno == EINTR || waited_after_again(fd, Waiting::read))) continue;
+    if (got < 0 && (errno == EINTR || waited_after_again(fd, Waiting::kRead))) continue;
     return got;
   }
 }

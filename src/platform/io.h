@@ -20,16 +20,16 @@ using WriteCall = ssize_t (*)(int fd, const void* data, size_t size);
 
 // Writes every byte with `call`, repeating partial writes. False on any failure, a write of no
 // bytes included.
-bool write_all(int fd, std::string_view bytes, WriteCall call = nullptr);
+[[nodiscard]] bool write_all(int fd, std::string_view bytes, WriteCall call = nullptr);
 
 // One read(2): the byte count, 0 at end of input, -1 on failure.
-ssize_t read_some(int fd, char* buffer, size_t size);
+[[nodiscard]] ssize_t read_some(int fd, char* buffer, size_t size);
 
 // Exactly `size` bytes; false when the input ends before them or a read fails.
-bool read_exactly(int fd, char* buffer, size_t size);
+[[nodiscard]] bool read_exactly(int fd, char* buffer, size_t size);
 
 // Appends what `fd` holds up to its end, but never more than `limit` bytes, to `bytes`: what
 // follows stays unread. False when a read fails.
-bool read_up_to(int fd, size_t limit, std::string& bytes);
+[[nodiscard]] bool read_up_to(int fd, size_t limit, std::string& bytes);
 
 }  // namespace quorvi

@@ -1,4 +1,4 @@
-#include "platform/opener_path.h"
+#include "platform/opener.h"
 
 #ifndef QUORVI_OPENER_PATH
 #error "QUORVI_OPENER_PATH must name the opener"

@@ -52,7 +52,7 @@ bool clean_signals(SpawnAttributes& attributes, short flags) {
 
 bool redirect(SpawnActions& actions, ChildOutput output) {
   if (!actions.ready) return false;
-  if (output == ChildOutput::inherit) return true;
+  if (output == ChildOutput::kInherit) return true;
   // Standard input too: in mcp-server it is the MCP client's stream, which no child may read.
   return ::posix_spawn_file_actions_addopen(&actions.value, 0, "/dev/null", O_RDONLY, 0) == 0 &&
          ::posix_spawn_file_actions_addopen(&actions.value, 1, "/dev/null", O_WRONLY, 0) == 0 &&
@@ -67,7 +67,7 @@ std::optional<int> run_and_wait(const char* path, const std::vector<std::string>
   SpawnActions actions;
   short flags = 0;
   if (!redirect(actions, output) ||
-      !inherit_standard_only(actions.value, output == ChildOutput::null_device, flags) ||
+      !inherit_standard_only(actions.value, output == ChildOutput::kNullDevice, flags) ||
       !clean_signals(attributes, flags)) {
     return std::nullopt;
   }

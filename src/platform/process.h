@@ -7,7 +7,7 @@
 
 namespace quorvi {
 
-enum class ChildOutput { inherit, null_device };
+enum class ChildOutput { kInherit, kNullDevice };
 
 // Runs `path` (no search) with `args` (argv[1..]), inheriting environment and working
 // directory; the standard descriptors are inherited, or all three are the null device. The
@@ -16,7 +16,8 @@ enum class ChildOutput { inherit, null_device };
 // it, retrying EINTR.
 // Returns the exit status when the child exited normally; nothing when it could not be started
 // or ended by a signal.
-std::optional<int> run_and_wait(const char* path, const std::vector<std::string>& args,
-                                ChildOutput output);
+[[nodiscard]] std::optional<int> run_and_wait(const char* path,
+                                              const std::vector<std::string>& args,
+                                              ChildOutput output);
 
 }  // namespace quorvi

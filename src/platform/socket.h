@@ -18,7 +18,7 @@ inline size_t max_socket_path() {
 }
 
 // A close-on-exec stream socket whose sends never raise SIGPIPE; invalid on failure.
-Fd unix_stream_socket();
+[[nodiscard]] Fd unix_stream_socket();
 
 // send(2) without SIGPIPE: SO_NOSIGPIPE on macOS covers it; Linux needs MSG_NOSIGNAL. The
 // WriteCall of write_all (platform/io.h) for sockets.
@@ -26,6 +26,6 @@ ssize_t send_no_sigpipe(int fd, const void* data, size_t size);
 
 // The effective user id of the process at the other end of a connected socket (the one that
 // called listen()), as the kernel recorded it; nothing when it cannot be read.
-std::optional<uid_t> peer_uid(int fd);
+[[nodiscard]] std::optional<uid_t> peer_uid(int fd);
 
 }  // namespace quorvi

@@ -10,6 +10,7 @@ namespace quorvi {
 // so the standard ones get actions that keep them unless `standard_set` says the actions already
 // set all three. Linux has no such flag: there only descriptors without close-on-exec, which this
 // program never opens, reach the child. False when an action cannot be added.
-bool inherit_standard_only(posix_spawn_file_actions_t& actions, bool standard_set, short& flags);
+[[nodiscard]] bool inherit_standard_only(posix_spawn_file_actions_t& actions, bool standard_set,
+                                         short& flags);
 
 }  // namespace quorvi

@@ -9,14 +9,14 @@
 namespace quorvi {
 
 bool poll_ready(int fd, Waiting waiting) {
-  short wanted = waiting == Waiting::read ? POLLIN : POLLOUT;
+  short wanted = waiting == Waiting::kRead ? POLLIN : POLLOUT;
   pollfd entry{fd, wanted, 0};
   for (;;) {
     int ready = ::poll(&entry, 1, -1);
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0 || (entry.revents & POLLNVAL)) return false;
     // A hang-up or an error ends a read (the read then reports it); nothing more can be written.
-    if (waiting == Waiting::write) return (entry.revents & (POLLERR | POLLHUP)) == 0;
+    if (waiting == Waiting::kWrite) return (entry.revents & (POLLERR | POLLHUP)) == 0;
     return true;
   }
 }
@@ -28,15 +28,15 @@ bool select_ready(int fd, Waiting waiting) {
     FD_ZERO(&watched);
     FD_SET(fd, &watched);
     // select marks a descriptor at its end or in error as ready; the read or write tells which.
-    int ready = waiting == Waiting::read ? ::select(fd + 1, &watched, nullptr, nullptr, nullptr)
-                                         : ::select(fd + 1, nullptr, &watched, nullptr, nullptr);
+    int ready = waiting == Waiting::kRead ? ::select(fd + 1, &watched, nullptr, nullptr, nullptr)
+                                          : ::select(fd + 1, nullptr, &watched, nullptr, nullptr);
     if (ready < 0 && errno == EINTR) continue;
     return ready > 0 && FD_ISSET(fd, &watched);
   }
 }
 
 bool poll_for_writer(Fd& fifo, const std::string&) {
-  return poll_ready(fifo.get(), Waiting::read);
+  return poll_ready(fifo.get(), Waiting::kRead);
 }
 
 bool reopen_for_writer(Fd& fifo, const std::string& path) {

@@ -55,15 +55,15 @@ TEST(WaitTest, WaitsForLateBytesOnPipesAndTerminals) {
       ::fcntl(ends.reader.get(), F_SETFL, O_NONBLOCK);
       std::thread late([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        write_all(ends.writer.get(), "late");
+        (void)write_all(ends.writer.get(), "late");
       });
-      EXPECT_TRUE(wait(ends.reader.get(), Waiting::read)) << way << " " << kind;
+      EXPECT_TRUE(wait(ends.reader.get(), Waiting::kRead)) << way << " " << kind;
       late.join();
       char bytes[8];
       EXPECT_EQ(::read(ends.reader.get(), bytes, sizeof bytes), 4) << way << " " << kind;
       int closed = ends.reader.get();
       ends.reader.reset();
-      EXPECT_FALSE(wait(closed, Waiting::read)) << way << " " << kind;
+      EXPECT_FALSE(wait(closed, Waiting::kRead)) << way << " " << kind;
     }
   }
 }
@@ -72,8 +72,8 @@ TEST(WaitTest, WaitsForLateBytesOnPipesAndTerminals) {
 TEST(WaitTest, WriterWithoutReaderDoesNotBlock) {
   Ends ends = pipe_ends();
   ends.reader.reset();
-  EXPECT_FALSE(poll_ready(ends.writer.get(), Waiting::write));
-  EXPECT_TRUE(select_ready(ends.writer.get(), Waiting::write));
+  EXPECT_FALSE(poll_ready(ends.writer.get(), Waiting::kWrite));
+  EXPECT_TRUE(select_ready(ends.writer.get(), Waiting::kWrite));
 }
 
 // Both ways of waiting for a named pipe's writer, which comes late, writing or not; and a path
@@ -90,7 +90,7 @@ TEST(WaitTest, WaitsForANamedPipesWriter) {
       Fd fifo(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
       std::thread writer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        write_all(Fd(::open(path.c_str(), O_WRONLY)).get(), written);
+        (void)write_all(Fd(::open(path.c_str(), O_WRONLY)).get(), written);
       });
       EXPECT_TRUE(wait(fifo, path)) << way;
       writer.join();

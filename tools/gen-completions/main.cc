@@ -42,7 +42,7 @@ std::string first_sentence(const std::string& text) {
   return sentence;
 }
 
-Outcome<std::vector<Operation>> operations(const mcp::Json& catalogue) {
+[[nodiscard]] Outcome<std::vector<Operation>> operations(const mcp::Json& catalogue) {
   std::vector<Operation> out;
   std::string_view prefix = mcp::kToolPrefix;
   for (const mcp::Json& tool : catalogue) {
@@ -81,7 +81,8 @@ std::string fish_quote(const std::string& text) {
 
 // bash: the names on one line. zsh: one name:summary element per line of an array. fish: one
 // complete command per operation, so that each carries its summary.
-Outcome<std::string> render(std::string_view shell, const std::vector<Operation>& ops) {
+[[nodiscard]] Outcome<std::string> render(std::string_view shell,
+                                          const std::vector<Operation>& ops) {
   std::string out;
   for (const Operation& op : ops) {
     if (shell == "bash") {
@@ -101,7 +102,7 @@ Outcome<std::string> render(std::string_view shell, const std::vector<Operation>
   return out;
 }
 
-Outcome<std::string> fill(const std::string& text, const std::string& operations) {
+[[nodiscard]] Outcome<std::string> fill(const std::string& text, const std::string& operations) {
   size_t at = text.find(kPlaceholder);
   if (at == std::string::npos) return fail("template has no " + std::string(kPlaceholder));
   std::string out = text;
@@ -111,7 +112,7 @@ Outcome<std::string> fill(const std::string& text, const std::string& operations
   return out;
 }
 
-Outcome<std::string> read_text(const std::string& path) {
+[[nodiscard]] Outcome<std::string> read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
@@ -119,7 +120,7 @@ Outcome<std::string> read_text(const std::string& path) {
   return text.str();
 }
 
-Outcome<Ok> write_text(const std::string& path, const std::string& text) {
+[[nodiscard]] Outcome<Ok> write_text(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
@@ -127,16 +128,16 @@ Outcome<Ok> write_text(const std::string& path, const std::string& text) {
   return Ok{};
 }
 
-Outcome<Ok> generate(const std::string& shell, const std::string& input,
-                     const std::string& output) {
+[[nodiscard]] Outcome<Ok> generate(const std::string& shell, const std::string& input,
+                                   const std::string& output) {
   Outcome<std::vector<Operation>> ops = operations(mcp::tools());
-  if (failed(ops)) return std::get<Message>(ops);
+  if (failed(ops)) return failure_of(ops);
   Outcome<std::string> list = render(shell, value_of(ops));
-  if (failed(list)) return std::get<Message>(list);
+  if (failed(list)) return failure_of(list);
   Outcome<std::string> text = read_text(input);
-  if (failed(text)) return std::get<Message>(text);
+  if (failed(text)) return failure_of(text);
   Outcome<std::string> filled = fill(value_of(text), value_of(list));
-  if (failed(filled)) return std::get<Message>(filled);
+  if (failed(filled)) return failure_of(filled);
   return write_text(output, value_of(filled));
 }
 

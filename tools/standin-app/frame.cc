@@ -9,23 +9,23 @@
 namespace quorvi::standin {
 namespace {
 
-enum class Got { ok, short_read, stopped };
+enum class Got { kOk, kShortRead, kStopped };
 
 Got read_exact(int fd, std::string& into, size_t size) {
   into.resize(size);
   size_t have = 0;
   while (have < size) {
     Wake wake = wait_for(fd, POLLIN, kIdleMs);
-    if (wake == Wake::stop) return Got::stopped;
-    if (wake == Wake::timeout) return Got::short_read;
+    if (wake == Wake::kStop) return Got::kStopped;
+    if (wake == Wake::kTimeout) return Got::kShortRead;
     ssize_t got = ::read(fd, into.data() + have, size - have);
     if (got > 0) {
       have += static_cast<size_t>(got);
     } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-      return Got::short_read;
+      return Got::kShortRead;
     }
   }
-  return Got::ok;
+  return Got::kOk;
 }
 
 }  // namespace
@@ -34,25 +34,27 @@ Request read_request(int fd) {
   Request request;
   std::string header;
   Got got = read_exact(fd, header, 4);
-  if (got != Got::ok) {
-    request.status = got == Got::stopped ? Read::stopped : Read::no_frame;
+  if (got != Got::kOk) {
+    request.status = got == Got::kStopped ? Read::kStopped : Read::kNoFrame;
     return request;
   }
   uint32_t length = 0;
   for (char byte : header)
     length = (length << 8) | static_cast<unsigned char>(byte);
   if (length == 0 || length > kMaxRequest) {
-    request.status = Read::bad_size;
+    request.status = Read::kBadSize;
     return request;
   }
   got = read_exact(fd, request.body, length);
-  request.status = got == Got::ok ? Read::ok : got == Got::stopped ? Read::stopped : Read::no_frame;
+  request.status = got == Got::kOk        ? Read::kOk
+                   : got == Got::kStopped ? Read::kStopped
+                                          : Read::kNoFrame;
   return request;
 }
 
 bool send_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    if (wait_for(fd, POLLOUT, kIdleMs) != Wake::ready) return false;
+    if (wait_for(fd, POLLOUT, kIdleMs) != Wake::kReady) return false;
     ssize_t put = ::write(fd, bytes.data(), bytes.size());
     if (put > 0) {
       bytes.remove_prefix(static_cast<size_t>(put));

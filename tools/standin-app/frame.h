@@ -15,19 +15,19 @@ inline constexpr uint32_t kMaxResponse = 8388608;
 // the app from serving the next.
 inline constexpr int kIdleMs = 30000;
 
-enum class Read { ok, no_frame, bad_size, stopped };
+enum class Read { kOk, kNoFrame, kBadSize, kStopped };
 
 struct Request {
-  Read status = Read::no_frame;
+  Read status = Read::kNoFrame;
   std::string body;
 };
 
-// Reads one request frame. `no_frame`: the peer closed, failed or went idle before a whole
-// frame; `bad_size`: it announced 0 or more than 1 MiB.
+// Reads one request frame. `kNoFrame`: the peer closed, failed or went idle before a whole
+// frame; `kBadSize`: it announced 0 or more than 1 MiB.
 Request read_request(int fd);
 
 // Writes every byte; false when the peer is gone, goes idle, or a stop arrives.
-bool send_all(int fd, std::string_view bytes);
+[[nodiscard]] bool send_all(int fd, std::string_view bytes);
 
 std::string length_prefix(uint32_t length);
 std::string frame(std::string_view body);

@@ -33,11 +33,11 @@ int serve_until_stopped(const Options& options, const Fd& record) {
   auto opened = open_rendezvous(options, rendezvous);
   if (failed(opened)) return complain(message_of(opened));
   // Scripts wait for this line: connection.json is in place when it comes.
-  write_all(2, "quorvi-standin-app: listening on " + rendezvous.socket_path + "\n");
+  (void)write_all(2, "quorvi-standin-app: listening on " + rendezvous.socket_path + "\n");
   Store store;
   Service service{options, store, rendezvous.token, record.get()};
   int listener = rendezvous.listener.get();
-  while (wait_for(listener, POLLIN, -1) == Wake::ready) {
+  while (wait_for(listener, POLLIN, -1) == Wake::kReady) {
     Fd connection(::accept(listener, nullptr, nullptr));
     if (connection.valid()) {
       serve_connection(std::move(connection), service);
@@ -71,7 +71,7 @@ int run(const std::vector<std::string>& args) {
       return complain(*options.pid_file + ": " + std::strerror(errno));
     }
   }
-  if (options.start_delay_ms > 0 && wait_for(-1, 0, options.start_delay_ms) == Wake::stop) {
+  if (options.start_delay_ms > 0 && wait_for(-1, 0, options.start_delay_ms) == Wake::kStop) {
     return 0;
   }
   Fd record;

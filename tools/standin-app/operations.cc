@@ -74,7 +74,7 @@ void touch(Store& store, Note& note) {
   note.revision = "rev-" + std::to_string(store.next_revision++);
 }
 
-Outcome<Note*> find_visible(Store& store, const Scope& scope, const std::string& id) {
+[[nodiscard]] Outcome<Note*> find_visible(Store& store, const Scope& scope, const std::string& id) {
   for (auto& note : store.notes) {
     if (note.id == id && visible(note, scope)) return &note;
   }
@@ -82,8 +82,8 @@ Outcome<Note*> find_visible(Store& store, const Scope& scope, const std::string&
 }
 
 // A visible note that may change: not in Trash, and still at `revision` when one is given.
-Outcome<Note*> find_editable(Store& store, const Scope& scope, const std::string& id,
-                             const std::optional<std::string>& revision) {
+[[nodiscard]] Outcome<Note*> find_editable(Store& store, const Scope& scope, const std::string& id,
+                                           const std::optional<std::string>& revision) {
   auto found = find_visible(store, scope, id);
   if (failed(found)) return found;
   Note* note = value_of(found);
@@ -156,7 +156,7 @@ Reply read(Store& store, const Scope& scope, const Json& args) {
   std::string id = text(args, "id", bad);
   if (!bad.empty()) return bad_argument(bad);
   auto note = find_visible(store, scope, id);
-  if (failed(note)) return std::get<Message>(note);
+  if (failed(note)) return failure_of(note);
   return view(*value_of(note));
 }
 
@@ -180,7 +180,7 @@ Reply edit(Store& store, const Scope& scope, const Json& args, std::string& bad,
   auto revision = maybe_text(args, "revision", bad);
   if (!bad.empty()) return bad_argument(bad);
   auto found = find_editable(store, scope, id, revision);
-  if (failed(found)) return std::get<Message>(found);
+  if (failed(found)) return failure_of(found);
   return change(*value_of(found));
 }
 
@@ -274,7 +274,7 @@ Reply trash(Store& store, const Scope& scope, const Json& args) {
   auto revision = maybe_text(args, "revision", bad);
   if (!bad.empty()) return bad_argument(bad);
   auto found = find_visible(store, scope, id);
-  if (failed(found)) return std::get<Message>(found);
+  if (failed(found)) return failure_of(found);
   Note& note = *value_of(found);
   if (revision && *revision != note.revision) return fail("Note has changed since it was read");
   note.trashed = enabled;
@@ -288,7 +288,7 @@ Reply read_attachment(Store& store, const Scope& scope, const Json& args) {
   std::string attachment_id = text(args, "attachmentId", bad);
   if (!bad.empty()) return bad_argument(bad);
   auto note = find_visible(store, scope, id);
-  if (failed(note)) return std::get<Message>(note);
+  if (failed(note)) return failure_of(note);
   for (const auto& attachment : value_of(note)->attachments) {
     if (attachment.id != attachment_id) continue;
     return Json{{"data", attachment.data},

@@ -12,18 +12,18 @@ struct FaultName {
 };
 
 constexpr FaultName kFaults[] = {
-    {"delay", Fault::delay},
-    {"close", Fault::close},
-    {"partial", Fault::partial},
-    {"zero-length", Fault::zero_length},
-    {"oversize", Fault::oversize},
-    {"max-size", Fault::max_size},
-    {"not-json", Fault::not_json},
-    {"trailing", Fault::trailing},
-    {"invalid-utf8", Fault::invalid_utf8},
-    {"hang", Fault::hang},
-    {"no-read", Fault::no_read},
-    {"error-null", Fault::error_null},
+    {"delay", Fault::kDelay},
+    {"close", Fault::kClose},
+    {"partial", Fault::kPartial},
+    {"zero-length", Fault::kZeroLength},
+    {"oversize", Fault::kOversize},
+    {"max-size", Fault::kMaxSize},
+    {"not-json", Fault::kNotJson},
+    {"trailing", Fault::kTrailing},
+    {"invalid-utf8", Fault::kInvalidUtf8},
+    {"hang", Fault::kHang},
+    {"no-read", Fault::kNoRead},
+    {"error-null", Fault::kErrorNull},
 };
 
 // An hour is far beyond any test; the bound keeps the arithmetic of waits in range.
@@ -104,7 +104,7 @@ Outcome<Options> parse_options(const std::vector<std::string>& args) {
 
 int answer_delay_ms(const Options& options) {
   if (options.delay_ms) return *options.delay_ms;
-  return options.fault == Fault::delay ? kDefaultFaultDelayMs : 0;
+  return options.fault == Fault::kDelay ? kDefaultFaultDelayMs : 0;
 }
 
 }  // namespace quorvi::standin

@@ -10,24 +10,24 @@
 namespace quorvi::standin {
 
 enum class Fault {
-  none,
-  delay,
-  close,
-  partial,
-  zero_length,
-  oversize,
-  max_size,
-  not_json,
-  trailing,
-  invalid_utf8,
-  hang,
-  no_read,
-  error_null,
+  kNone,
+  kDelay,
+  kClose,
+  kPartial,
+  kZeroLength,
+  kOversize,
+  kMaxSize,
+  kNotJson,
+  kTrailing,
+  kInvalidUtf8,
+  kHang,
+  kNoRead,
+  kErrorNull,
 };
 
 struct Options {
   std::string dir;
-  Fault fault = Fault::none;
+  Fault fault = Fault::kNone;
   std::optional<int> delay_ms;
   std::optional<std::string> record;
   std::optional<std::string> answer;  // a file whose bytes answer every request
@@ -64,7 +64,7 @@ inline constexpr const char* kHelp =
     "SOCKET\". It refuses to start while another stand-in serves DIR.\n";
 
 // The words after the program name. Options may come before or after DIR.
-Outcome<Options> parse_options(const std::vector<std::string>& args);
+[[nodiscard]] Outcome<Options> parse_options(const std::vector<std::string>& args);
 
 // How long to wait after reading a request before acting on it.
 int answer_delay_ms(const Options& options);

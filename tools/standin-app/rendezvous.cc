@@ -33,7 +33,7 @@ void remove_if_same(const std::string& path, FileId made, int (*remove)(const ch
 }
 
 // mkdir -p with owner-only modes; says whether the last component was made here.
-Outcome<bool> make_directory(const std::string& dir) {
+[[nodiscard]] Outcome<bool> make_directory(const std::string& dir) {
   struct stat info {};
   if (::stat(dir.c_str(), &info) == 0) {
     if (!S_ISDIR(info.st_mode)) return fail(dir + " is not a directory");
@@ -48,7 +48,7 @@ Outcome<bool> make_directory(const std::string& dir) {
   return true;
 }
 
-Outcome<Ok> listen_on(Rendezvous& into, const std::string& name, bool replace_stale) {
+[[nodiscard]] Outcome<Ok> listen_on(Rendezvous& into, const std::string& name, bool replace_stale) {
   std::string path = into.dir + "/" + name;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -77,7 +77,7 @@ Outcome<Ok> listen_on(Rendezvous& into, const std::string& name, bool replace_st
   return Ok{};
 }
 
-Outcome<Ok> publish(Rendezvous& into, const std::string& socket_name) {
+[[nodiscard]] Outcome<Ok> publish(Rendezvous& into, const std::string& socket_name) {
   mcp::Json content = {{"socket", socket_name}, {"token", into.token}};
   std::string bytes = mcp::write(content);
   std::string temporary = into.dir + "/.connection.json.tmp";
@@ -141,7 +141,7 @@ Outcome<Ok> open_rendezvous(const Options& options, Rendezvous& into) {
   while (into.dir.size() > 1 && into.dir.back() == '/')
     into.dir.pop_back();
   auto created = make_directory(into.dir);
-  if (failed(created)) return std::get<Message>(created);
+  if (failed(created)) return failure_of(created);
   into.created_dir = value_of(created);
   auto locked = lock_directory(into.dir, into.lock);
   if (failed(locked)) return locked;

@@ -43,12 +43,12 @@ struct Rendezvous {
 // Prepares the directory (0700), refuses it while another stand-in serves it, listens on a fresh
 // socket (0600) and only then publishes connection.json (0600, written under a temporary name and
 // renamed into place).
-Outcome<Ok> open_rendezvous(const Options& options, Rendezvous& into);
+[[nodiscard]] Outcome<Ok> open_rendezvous(const Options& options, Rendezvous& into);
 
 // Locks `dir` for as long as `lock` stays open, refusing when another stand-in holds it. The
 // lock ends with the process however it ends, so a stand-in that was killed never blocks the
 // next one, and locking the directory itself adds no file to it.
-Outcome<Ok> lock_directory(const std::string& dir, Fd& lock);
+[[nodiscard]] Outcome<Ok> lock_directory(const std::string& dir, Fd& lock);
 
 // `size` random ASCII letters and digits from /dev/urandom; empty on failure.
 std::string random_text(size_t size);

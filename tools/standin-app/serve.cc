@@ -38,17 +38,17 @@ std::string response(Service& service, const std::string& request) {
     return frame(body);
   }
   switch (service.options.fault) {
-    case Fault::partial:
+    case Fault::kPartial:
       // Announces 100 bytes and delivers 40 of them.
       return length_prefix(100) + R"({"result":"partial response padding.....")";
-    case Fault::zero_length: return length_prefix(0);
-    case Fault::oversize: return length_prefix(kMaxResponse + 1);
-    case Fault::not_json: return frame("this is not JSON");
-    case Fault::invalid_utf8: return frame("{\"result\":\"bad \xC3\x28 byte\"}");
-    case Fault::error_null: return frame(R"({"error":null,"result":42})");
-    case Fault::trailing:
+    case Fault::kZeroLength: return length_prefix(0);
+    case Fault::kOversize: return length_prefix(kMaxResponse + 1);
+    case Fault::kNotJson: return frame("this is not JSON");
+    case Fault::kInvalidUtf8: return frame("{\"result\":\"bad \xC3\x28 byte\"}");
+    case Fault::kErrorNull: return frame(R"({"error":null,"result":42})");
+    case Fault::kTrailing:
       return frame(normal_body(service, request)) + "extra bytes after the frame";
-    case Fault::max_size: {
+    case Fault::kMaxSize: {
       std::string body = normal_body(service, request);
       if (body.size() > kMaxResponse) body = R"({"error":"Response too large"})";
       body.resize(kMaxResponse, ' ');
@@ -67,24 +67,25 @@ void serve_connection(Fd connection, Service& service) {
     return;
   }
   Fault fault = service.options.fault;
-  if (fault == Fault::no_read) return hold(fd);
+  if (fault == Fault::kNoRead) return hold(fd);
 
   Request request = read_request(fd);
-  if (request.status == Read::stopped) return;
-  if (request.status != Read::ok) {
+  if (request.status == Read::kStopped) return;
+  if (request.status != Read::kOk) {
     record(service, "<no request>");
-    if (request.status == Read::bad_size) {
-      send_all(fd, frame(R"({"error":"Invalid request size"})"));
+    if (request.status == Read::kBadSize) {
+      (void)send_all(fd, frame(R"({"error":"Invalid request size"})"));
     }
     return;
   }
   record(service, request.body);
 
   int delay = answer_delay_ms(service.options);
-  if (delay > 0 && wait_for(-1, 0, delay) == Wake::stop) return;
-  if (fault == Fault::close) return;
-  if (fault == Fault::hang) return hold(fd);
-  send_all(fd, response(service, request.body));
+  if (delay > 0 && wait_for(-1, 0, delay) == Wake::kStop) return;
+  if (fault == Fault::kClose) return;
+  if (fault == Fault::kHang) return hold(fd);
+  // A client that went away misses its answer; the next connection is served all the same.
+  (void)send_all(fd, response(service, request.body));
 }
 
 }  // namespace quorvi::standin

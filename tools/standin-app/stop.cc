@@ -55,11 +55,11 @@ Wake wait_for(int fd, short events, int timeout_ms) {
     int n = ::poll(fds, fd >= 0 ? 2 : 1, remaining);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return Wake::stop;  // poll itself failing leaves nothing sensible to wait for
+      return Wake::kStop;  // poll itself failing leaves nothing sensible to wait for
     }
-    if (fds[0].revents != 0) return Wake::stop;
-    if (fd >= 0 && fds[1].revents != 0) return Wake::ready;
-    if (n == 0 && timeout_ms >= 0) return Wake::timeout;
+    if (fds[0].revents != 0) return Wake::kStop;
+    if (fd >= 0 && fds[1].revents != 0) return Wake::kReady;
+    if (n == 0 && timeout_ms >= 0) return Wake::kTimeout;
   }
 }
 

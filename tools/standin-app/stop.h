@@ -6,9 +6,9 @@
 namespace quorvi::standin {
 
 // Routes SIGTERM and SIGINT to the self-pipe and ignores SIGPIPE. False on failure.
-bool install_stop_handlers();
+[[nodiscard]] bool install_stop_handlers();
 
-enum class Wake { ready, stop, timeout };
+enum class Wake { kReady, kStop, kTimeout };
 
 // Waits until `fd` reports one of `events` (or a hang-up or error), a stop signal arrives, or
 // `timeout_ms` passes (-1: no limit). With `fd` -1 it only waits for a stop or the timeout.

@@ -41,7 +41,7 @@ std::optional<std::vector<std::string>> tag_list(const Json& scope, const char* 
   return list;
 }
 
-Outcome<Scope> scope_of(const Json& request) {
+[[nodiscard]] Outcome<Scope> scope_of(const Json& request) {
   const Json* scope = member(request, "scope");
   if (!scope) return Scope{};
   if (!scope->is_object()) return fail("Invalid request");
@@ -61,7 +61,7 @@ Reply perform(Store& store, std::string_view body, std::string_view token) {
   const Json* operation = member(*request, "operation");
   if (!operation || !operation->is_string()) return fail("Invalid request");
   auto scope = scope_of(*request);
-  if (failed(scope)) return std::get<Message>(scope);
+  if (failed(scope)) return failure_of(scope);
   const Json* args = member(*request, "arguments");
   if (args && !args->is_object()) return fail("Invalid arguments");
   if (const Operation* found = find_operation(operation->get<std::string>())) {

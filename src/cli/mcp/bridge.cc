@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <new>
 
+#include "base/utf8.h"
 #include "cli/mcp/discovery.h"
 #include "cli/mcp/scope.h"
 #include "platform/exe_path.h"
 #include "platform/io.h"
-#include "platform/opener_path.h"
-#include "platform/process.h"
+#include "platform/opener.h"
 #include "platform/socket.h"
 
 namespace quorvi::mcp {
@@ -64,31 +64,29 @@ void pause_between_attempts() {
 // deadline, about five seconds of connecting: a connect waits for a connector whose queue of
 // pending connections is full (Linux; macOS refuses it at once) only for the time left, and no
 // attempt starts after it, so a hung app cannot hold every attempt for its whole send timeout.
-Outcome<Connection> connect_or_launch() {
+[[nodiscard]] Outcome<Connection> connect_or_launch() {
   using Clock = std::chrono::steady_clock;
   ConnectDeadline deadline = Clock::now() + kConnectPhase;
   auto candidates = directories();
-  if (failed(candidates)) return fail(message_of(candidates));
-  Outcome<Connection> connection = connect_any(value_of(candidates), deadline);
-  if (!failed(connection) || ::getenv("QUORVI_BRIDGE_DIR") != nullptr) return connection;
+  if (failed(candidates)) return failure_of(candidates);
+  Outcome<Connection> connection = connect_any(value_of(candidates).directories, deadline);
+  if (!failed(connection) || value_of(candidates).fixed) return connection;
 
-  // The opener's status and any failure to start it change nothing: the retries tell.
   Clock::time_point launch = Clock::now();
-  (void)run_and_wait(kOpenerPath, {"-g", "-j", "-a", app_path(), "--args", "--quorvi-background"},
-                     ChildOutput::null_device);
+  launch_in_background(app_path());
   deadline += Clock::now() - launch;
   for (int attempt = 0; attempt < kConnectAttempts && Clock::now() < deadline; ++attempt) {
     pause_between_attempts();
     candidates = directories();
-    if (failed(candidates)) return fail(message_of(candidates));
-    connection = connect_any(value_of(candidates), deadline);
+    if (failed(candidates)) return failure_of(candidates);
+    connection = connect_any(value_of(candidates).directories, deadline);
     if (!failed(connection)) break;
   }
   return connection;
 }
 
-Outcome<std::string> request_body(std::string_view operation, Json arguments,
-                                  const std::string& token, Json scope) {
+[[nodiscard]] Outcome<std::string> request_body(std::string_view operation, Json arguments,
+                                                const std::string& token, Json scope) {
   ReleaseAtExit release_arguments(arguments);
   // Our writer copies strings as they are, so text that is not UTF-8 must be stopped here.
   if (!valid_utf8(operation)) return fail("Invalid request");
@@ -111,7 +109,7 @@ bool send_all(int fd, std::string_view bytes) {
 
 // One frame out: the length, then the body, each with its own loop. The sending side stays
 // open; the app knows the end of the request from the length.
-bool send_frame(int fd, const std::string& body) {
+[[nodiscard]] bool send_frame(int fd, const std::string& body) {
   uint32_t length = static_cast<uint32_t>(body.size());
   char prefix[4] = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
                     static_cast<char>(length >> 8), static_cast<char>(length)};
@@ -119,7 +117,7 @@ bool send_frame(int fd, const std::string& body) {
 }
 
 // One frame in. Bytes past the announced length are never read.
-Outcome<std::string> receive_frame(int fd) {
+[[nodiscard]] Outcome<std::string> receive_frame(int fd) {
   unsigned char prefix[4];
   if (!read_exactly(fd, reinterpret_cast<char*>(prefix), 4)) return fail(kNoResponse);
   uint32_t length = uint32_t{prefix[0]} << 24 | uint32_t{prefix[1]} << 16 |
@@ -130,24 +128,24 @@ Outcome<std::string> receive_frame(int fd) {
   return body;
 }
 
-ConnectorResult exchange(std::string_view operation, Json arguments, bool& sent) {
+[[nodiscard]] ConnectorResult exchange(std::string_view operation, Json arguments, bool& sent) {
   ReleaseAtExit release_arguments(arguments);
   // Read before connecting: a scope that cannot be honoured is refused at once, with no app
   // launched and no wait.
   Outcome<Json> tags = scope();
-  if (failed(tags)) return fail(message_of(tags));
+  if (failed(tags)) return failure_of(tags);
   Outcome<Connection> connection = connect_or_launch();
-  if (failed(connection)) return fail(message_of(connection));
+  if (failed(connection)) return failure_of(connection);
   // Owns the connection from here on, so every path below closes it.
   Fd socket = std::move(value_of(connection).socket);
 
   Outcome<std::string> body = request_body(operation, std::move(arguments),
                                            value_of(connection).token, std::move(value_of(tags)));
-  if (failed(body)) return fail(message_of(body));
+  if (failed(body)) return failure_of(body);
   sent = true;
   if (!send_frame(socket.get(), value_of(body))) return fail(kSendFailed);
   Outcome<std::string> response = receive_frame(socket.get());
-  if (failed(response)) return fail(message_of(response));
+  if (failed(response)) return failure_of(response);
   return response_outcome(value_of(response));
 }
 

@@ -48,15 +48,15 @@ bool exists(const std::string& path) {
 
 mode_t type_bits(EndpointKind kind) {
   switch (kind) {
-    case EndpointKind::directory: return S_IFDIR;
-    case EndpointKind::regular_file: return S_IFREG;
-    case EndpointKind::socket: return S_IFSOCK;
+    case EndpointKind::kDirectory: return S_IFDIR;
+    case EndpointKind::kRegularFile: return S_IFREG;
+    case EndpointKind::kSocket: return S_IFSOCK;
   }
   return 0;
 }
 
-// The checks that follow a successful lstat or fstat, in their fixed order.
-Outcome<Ok> private_status(const struct stat& info, EndpointKind kind) {
+// The checks of what a successful lstat or fstat found, in their fixed order.
+[[nodiscard]] Outcome<Ok> check_attributes(const struct stat& info, EndpointKind kind) {
   if (S_ISLNK(info.st_mode)) return fail(kBadPermissions);
   if ((info.st_mode & 077) != 0) return fail(kBadPermissions);
   if (info.st_uid != ::geteuid()) return fail(kBadPermissions);
@@ -75,10 +75,12 @@ bool ends_in_dot_or_dot_dot(std::string_view path) {
   return last == "." || last == "..";
 }
 
-Outcome<Ok> private_with_status(const std::string& path, EndpointKind kind, struct stat& info) {
+// check_private, keeping in `info` what lstat found.
+[[nodiscard]] Outcome<Ok> check_private_status(const std::string& path, EndpointKind kind,
+                                               struct stat& info) {
   if (::lstat(path.c_str(), &info) != 0) return fail(kConnectorOff);
   if (ends_in_dot_or_dot_dot(path)) return fail(kBadPermissions);
-  return private_status(info, kind);
+  return check_attributes(info, kind);
 }
 
 bool endpoint_name_ok(std::string_view name) {
@@ -95,12 +97,13 @@ bool endpoint_name_ok(std::string_view name) {
 // Reads the rendezvous file that was just checked by path. It is opened without following a
 // symlink and without blocking (should a FIFO have taken its place), and the open file must be
 // the very private regular file that was checked.
-Outcome<std::string> read_private_file(const std::string& path, const struct stat& checked) {
+[[nodiscard]] Outcome<std::string> read_private_file(const std::string& path,
+                                                     const struct stat& checked) {
   Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (!file.valid()) return fail(errno == ELOOP ? kBadPermissions : kUnavailable);
   struct stat opened;
   if (::fstat(file.get(), &opened) != 0) return fail(kUnavailable);
-  if (failed(private_status(opened, EndpointKind::regular_file)) ||
+  if (failed(check_attributes(opened, EndpointKind::kRegularFile)) ||
       opened.st_dev != checked.st_dev || opened.st_ino != checked.st_ino) {
     return fail(kBadPermissions);
   }
@@ -110,7 +113,7 @@ Outcome<std::string> read_private_file(const std::string& path, const struct sta
   return bytes;
 }
 
-bool set_timeout(int fd, int option, std::chrono::microseconds wait) {
+[[nodiscard]] bool set_timeout(int fd, int option, std::chrono::microseconds wait) {
   struct timeval limit {};
   limit.tv_sec = static_cast<time_t>(wait.count() / 1'000'000);
   limit.tv_usec = static_cast<suseconds_t>(wait.count() % 1'000'000);
@@ -131,7 +134,7 @@ std::chrono::microseconds connect_wait(ConnectDeadline deadline) {
 
 // connect() retried when a signal cuts short its wait (possible once a deadline is set); should
 // the interrupted attempt have completed meanwhile, the retry finds the socket connected.
-bool connect_to(int fd, const struct sockaddr_un& address) {
+[[nodiscard]] bool connect_to(int fd, const struct sockaddr_un& address) {
   bool interrupted = false;
   while (::connect(fd, reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
     if (interrupted && errno == EISCONN) return true;
@@ -141,7 +144,7 @@ bool connect_to(int fd, const struct sockaddr_un& address) {
   return true;
 }
 
-Outcome<Fd> connect_socket(const std::string& path, ConnectDeadline deadline) {
+[[nodiscard]] Outcome<Fd> connect_socket(const std::string& path, ConnectDeadline deadline) {
   if (path.size() > max_socket_path()) return fail(kConnectorOff);
   Fd socket = unix_stream_socket();
   if (!socket.valid()) return fail(kConnectorOff);
@@ -164,32 +167,34 @@ Outcome<Fd> connect_socket(const std::string& path, ConnectDeadline deadline) {
   return socket;
 }
 
-Outcome<Connection> connect_through(const std::string& directory, ConnectDeadline deadline) {
+[[nodiscard]] Outcome<Connection> connect_through(const std::string& directory,
+                                                  ConnectDeadline deadline) {
   struct stat info;
-  if (auto checked = private_with_status(directory, EndpointKind::directory, info);
+  if (auto checked = check_private_status(directory, EndpointKind::kDirectory, info);
       failed(checked)) {
-    return fail(message_of(checked));
+    return failure_of(checked);
   }
   std::string file = join(directory, "connection.json");
-  if (auto checked = private_with_status(file, EndpointKind::regular_file, info); failed(checked)) {
-    return fail(message_of(checked));
+  if (auto checked = check_private_status(file, EndpointKind::kRegularFile, info);
+      failed(checked)) {
+    return failure_of(checked);
   }
   Outcome<std::string> bytes = read_private_file(file, info);
-  if (failed(bytes)) return fail(message_of(bytes));
+  if (failed(bytes)) return failure_of(bytes);
   Outcome<Rendezvous> rendezvous = read_rendezvous(value_of(bytes));
-  if (failed(rendezvous)) return fail(message_of(rendezvous));
+  if (failed(rendezvous)) return failure_of(rendezvous);
   std::string socket_path = join(directory, value_of(rendezvous).socket);
-  if (auto checked = private_(socket_path, EndpointKind::socket); failed(checked)) {
-    return fail(message_of(checked));
+  if (auto checked = check_private(socket_path, EndpointKind::kSocket); failed(checked)) {
+    return failure_of(checked);
   }
   Outcome<Fd> socket = connect_socket(socket_path, deadline);
-  if (failed(socket)) return fail(message_of(socket));
+  if (failed(socket)) return failure_of(socket);
   return Connection{std::move(value_of(socket)), std::move(value_of(rendezvous).token)};
 }
 
 }  // namespace
 
-Outcome<std::vector<std::string>> directories() {
+Outcome<Candidates> directories() {
   if (const char* fixed = ::getenv("QUORVI_BRIDGE_DIR")) {
     // With a trailing separator, lstat would follow a symlink in the last component.
     std::string directory = fixed;
@@ -199,20 +204,20 @@ Outcome<std::vector<std::string>> directories() {
     } else if (!directory.empty()) {
       directory = "/";
     }
-    return std::vector<std::string>{directory};
+    return Candidates{{directory}, true};
   }
   const char* home = ::getenv("HOME");
   if (home == nullptr) return fail("Home directory unavailable");
   std::string primary = join(home, "Library/Application Support/Quorvi/Automation");
-  if (exists(primary)) return std::vector<std::string>{primary};
+  if (exists(primary)) return Candidates{{primary}};
   std::string group =
       join(home, std::string("Library/Group Containers/") + kGroupContainer + "/Automation");
-  return std::vector<std::string>{primary, group};
+  return Candidates{{primary, group}};
 }
 
-Outcome<Ok> private_(const std::string& path, EndpointKind kind) {
+Outcome<Ok> check_private(const std::string& path, EndpointKind kind) {
   struct stat info;
-  return private_with_status(path, kind, info);
+  return check_private_status(path, kind, info);
 }
 
 Outcome<Rendezvous> read_rendezvous(std::string_view bytes) {

@@ -105,8 +105,8 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
   bool root = ::geteuid() == 0;  // only root can give a file away
   ASSERT_TRUE(!root || ::chown(theirs.c_str(), 65534, 65534) == 0);
   // The path, its mode (0: left as it is), what it must be, and the refusal (nullptr: none).
-  constexpr auto kDir = EndpointKind::directory, kFile = EndpointKind::regular_file,
-                 kSocket = EndpointKind::socket;
+  constexpr auto kDir = EndpointKind::kDirectory, kFile = EndpointKind::kRegularFile,
+                 kSocket = EndpointKind::kSocket;
   const std::tuple<std::string, mode_t, EndpointKind, const char*> rows[] = {
       {dir, 0500, kDir, nullptr},
       {dir, 0710, kDir, kBadPermissions},
@@ -127,7 +127,7 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
       {none + "/.", 0, kDir, kConnectorOff}};
   for (const auto& [path, mode, kind, message] : rows) {
     ASSERT_TRUE(!mode || ::chmod(path.c_str(), mode) == 0) << path;
-    Outcome<Ok> got = private_(path, kind);
+    Outcome<Ok> got = check_private(path, kind);
     EXPECT_EQ(failed(got) ? message_of(got) : "", message ? message : "")
         << path << " " << std::oct << mode;
   }
@@ -135,13 +135,19 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
 
 TEST(Discovery, CandidateDirectoriesAndWhichSpeaks) {
   using List = std::vector<std::string>;
+  // The candidates, and "fixed" after them when no launch is to be tried.
   auto listed = [] {
     auto got = directories();
-    return failed(got) ? List{message_of(got)} : value_of(got);
+    if (failed(got)) return List{message_of(got)};
+    List list = value_of(got).directories;
+    if (value_of(got).fixed) list.push_back("fixed");
+    return list;
   };
   TempDir temp;
   // Each guard holds to the end of its statement.
-  EXPECT_EQ((EnvGuard("QUORVI_BRIDGE_DIR", ""), listed()), List{""});
+  EXPECT_EQ((EnvGuard("QUORVI_BRIDGE_DIR", ""), listed()), (List{"", "fixed"}));
+  EXPECT_EQ((EnvGuard("QUORVI_BRIDGE_DIR", temp.path + "//"), listed()),
+            (List{temp.path, "fixed"}));
   EnvGuard bridge("QUORVI_BRIDGE_DIR", std::nullopt);
   EXPECT_EQ((EnvGuard("HOME", std::nullopt), listed()), List{"Home directory unavailable"});
   EnvGuard home("HOME", temp.path);

@@ -66,7 +66,4 @@ class ReleaseAtExit {
 // Pretty form (help all): two spaces per level, one element or member per line.
 std::string write_pretty(const Json& value);
 
-// True when `text` is well-formed UTF-8 (no overlongs, surrogates or code points past U+10FFFF).
-bool valid_utf8(std::string_view text);
-
 }  // namespace quorvi::mcp

@@ -46,20 +46,6 @@ TEST(Json, RefusesWhatIsNotExactlyOneValue) {
   EXPECT_TRUE(parse(std::string(127, '[') + std::string(127, ']')));
 }
 
-TEST(Json, ValidUtf8) {
-  const std::pair<const char*, bool> rows[] = {{"\xc3\xa9", true},
-                                               {"\xf4\x8f\xbf\xbf", true},
-                                               {"\xc3", false},
-                                               {"\xc0\xaf", false},
-                                               {"\xe0\x80\xaf", false},
-                                               {"\xed\xa0\x80", false},
-                                               {"\xf4\x90\x80\x80", false},
-                                               {"\xff", false},
-                                               {"\x80", false}};
-  for (const auto& [text, valid] : rows)
-    EXPECT_EQ(valid_utf8(text), valid) << text;
-}
-
 // Strings are scanned eight bytes at a time; an escape must be found wherever it falls.
 TEST(Json, EscapesAtEveryPositionOfLongStrings) {
   const std::pair<char, std::string_view> rows[] = {

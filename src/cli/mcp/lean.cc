@@ -9,6 +9,8 @@
 #include <span>
 #include <utility>
 
+#include "base/utf8.h"
+
 namespace quorvi::mcp {
 namespace {
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/console.h"
+#include "base/utf8.h"
 #include "cli/mcp/bridge.h"
 #include "cli/mcp/json.h"
 #include "cli/mcp/serve.h"
@@ -23,10 +24,10 @@ int serve_stdio() {
 
 std::string input_message(InputFault fault, const std::string& name) {
   switch (fault) {
-    case InputFault::no_such_file: return "No such file: " + name;
-    case InputFault::not_file_or_pipe: return "Not a regular file or pipe: " + name;
-    case InputFault::too_large: return kRequestTooLarge;
-    case InputFault::unreadable: break;
+    case InputFault::kNoSuchFile: return "No such file: " + name;
+    case InputFault::kNotFileOrPipe: return "Not a regular file or pipe: " + name;
+    case InputFault::kTooLarge: return kRequestTooLarge;
+    case InputFault::kUnreadable: break;
   }
   return "Could not read " + name;
 }
@@ -34,7 +35,7 @@ std::string input_message(InputFault fault, const std::string& name) {
 // The arguments word itself, or the text it names: "-" standard input, "@PATH" a file. Neither
 // can start a JSON object, so no object is ever mistaken for one. Nothing longer than the
 // connector takes is read.
-Outcome<std::string> arguments_text(const std::string& word) {
+[[nodiscard]] Outcome<std::string> arguments_text(const std::string& word) {
   InputRead read;
   std::string name;
   if (word == "-") {

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "base/utf8.h"
+
 namespace quorvi::mcp {
 namespace {
 
@@ -53,7 +55,7 @@ std::string lower_case(std::string_view text) {
 
 // Unset gives no tags; set but not UTF-8 is refused, so that a mistyped scope never turns
 // into no scope at all.
-Outcome<Json> tags_from(const char* variable, const char* refusal) {
+[[nodiscard]] Outcome<Json> tags_from(const char* variable, const char* refusal) {
   const char* value = ::getenv(variable);
   if (value == nullptr) return Json::array();
   std::string_view text(value);

@@ -16,6 +16,6 @@ std::vector<std::string> normalize_tags(std::string_view text);
 
 // {"excludeTags":[...],"onlyTags":[...]}, read afresh from the environment. A variable that
 // is set but not valid UTF-8 refuses the request rather than widening access.
-Outcome<Json> scope();
+[[nodiscard]] Outcome<Json> scope();
 
 }  // namespace quorvi::mcp

@@ -13,6 +13,7 @@
 #include "cli/mcp/session.h"
 #include "cli/mcp/tool_result.h"
 #include "platform/io.h"
+#include "platform/standard_streams.h"
 
 namespace quorvi::mcp {
 namespace {
@@ -39,9 +40,7 @@ Read fill(Reader& reader) {
     reader.end = static_cast<size_t>(got);
     return Read::kData;
   }
-  // A standard input the process was started without is not open, or is held open for writing
-  // only by the entry point: either way there is nothing to read.
-  if (got == 0 || errno == EBADF) {
+  if (got == 0 || missing_input(errno)) {
     reader.ended = true;
     return Read::kEnded;
   }
@@ -84,7 +83,7 @@ bool skip_line(Reader& reader) {
 
 // `text` is the caller's buffer, kept from one response to the next so that it is not grown
 // again for each one.
-bool send(int output, const Json& response, std::string& text) {
+[[nodiscard]] bool send(int output, const Json& response, std::string& text) {
   text.clear();
   // Room for exactly this line: a buffer grown by doubling would, while copying, hold up to
   // twice a large answer.
@@ -119,7 +118,7 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
     try {
       if (line.size() > kMaxLine) {
         if (line.back() != '\n' && !skip_line(reader)) return fail("MCP input failed");
-        response = error_response(nullptr, -32600, "Request exceeds 1 MB");
+        response = error_response(nullptr, ErrorCode::kInvalidRequest, "Request exceeds 1 MB");
       } else if (std::optional<Json> message = parse(line)) {
         ReleaseAtExit release_message(*message);
         if (auto found = message->find("id"); message->is_object() && found != message->end()) {
@@ -131,7 +130,7 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
         }
         response = std::move(reply.response);
       } else {
-        response = error_response(nullptr, -32700, "Parse error");
+        response = error_response(nullptr, ErrorCode::kParseError, "Parse error");
       }
       if (response && !send(output, *response, text)) return fail("MCP output failed");
     } catch (const std::bad_alloc&) {
@@ -143,7 +142,7 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
       Json answer = reached ? Json::object({{"id", std::move(id)},
                                             {"jsonrpc", "2.0"},
                                             {"result", tool_result(fail(kResponseMemory))}})
-                            : error_response(&id, -32603, "Internal error");
+                            : error_response(&id, ErrorCode::kInternalError, "Internal error");
       if (!send(output, answer, text)) return fail("MCP output failed");
     }
   }

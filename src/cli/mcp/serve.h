@@ -2,7 +2,7 @@
 #pragma once
 
 #include "base/outcome.h"
-#include "cli/mcp/bridge.h"
+#include "cli/mcp/connector.h"
 
 namespace quorvi::mcp {
 
@@ -10,6 +10,6 @@ namespace quorvi::mcp {
 inline constexpr size_t kMaxLine = 1u << 20;
 
 // Serves until `input` ends (Ok) or reading or writing fails (a message, not shown to users).
-Outcome<Ok> serve(int input, int output, const ConnectorCall& connector);
+[[nodiscard]] Outcome<Ok> serve(int input, int output, const ConnectorCall& connector);
 
 }  // namespace quorvi::mcp

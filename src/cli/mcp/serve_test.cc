@@ -91,7 +91,7 @@ TEST(Serve, WaitsOnNonBlockingInputThroughSignals) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ::pthread_kill(reader, SIGUSR1);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    write_all(output.get(), kPing + "\n");
+    (void)write_all(output.get(), kPing + "\n");
     output.reset();
   });
   auto served = serve_from(input.get());

@@ -140,11 +140,11 @@ const Json& server_info_written() {
   return written;
 }
 
-Answer ping(Json&, const Context&) {
+[[nodiscard]] Answer ping(Json&, const Context&) {
   return Json::object();
 }
 
-Answer initialize(Json& params, const Context&) {
+[[nodiscard]] Answer initialize(Json& params, const Context&) {
   const Json* version = member(params, "protocolVersion");
   if (!is_string(version) || !is_object(member(params, "capabilities")) ||
       !is_object(member(params, "clientInfo"))) {
@@ -169,7 +169,7 @@ void mark_cacheable(Json& result) {
   result["ttlMs"] = kCacheMs;
 }
 
-Answer discover(Json&, const Context&) {
+[[nodiscard]] Answer discover(Json&, const Context&) {
   Json versions = Json::array({kStatelessVersion});
   for (std::string_view version : kProtocolVersions)
     versions.push_back(version);
@@ -183,7 +183,7 @@ Answer discover(Json&, const Context&) {
 // The server offers nothing to subscribe to (its tool list never changes), so a subscription
 // is acknowledged honouring no notification and then ended at once; only the filter's shape is
 // checked.
-Answer listen(Json& params, const Context&) {
+[[nodiscard]] Answer listen(Json& params, const Context&) {
   if (!is_object(member(params, "notifications"))) return kInvalidFilter;
   return Json::object();
 }
@@ -195,14 +195,14 @@ const Json& catalogue() {
   return built;
 }
 
-Answer list_tools(Json& params, const Context& context) {
+[[nodiscard]] Answer list_tools(Json& params, const Context& context) {
   // The whole catalogue comes in one answer, so no cursor was ever handed out.
   if (context.era == Era::kStateless && member(params, "cursor")) return kInvalidCursor;
   static const Json written = prewritten(catalogue());
   return Json::object({{"tools", written}});
 }
 
-Answer call_tool(Json& params, const Context& context) {
+[[nodiscard]] Answer call_tool(Json& params, const Context& context) {
   const Json* name = member(params, "name");
   if (!is_string(name)) return kNoToolName;
   const std::string& wanted = name->get_ref<const std::string&>();
@@ -382,9 +382,8 @@ Reply respond_stateless(Json id, const std::string& name, Json& params, const Js
 
 }  // namespace
 
-Json error_response(const Json* id, std::int32_t code, std::string_view message) {
-  return error_with(id ? *id : Json(nullptr),
-                    Error{static_cast<ErrorCode>(code), std::string(message)});
+Json error_response(const Json* id, ErrorCode code, std::string_view message) {
+  return error_with(id ? *id : Json(nullptr), Error{code, std::string(message)});
 }
 
 Reply Session::respond(Json message, const ConnectorCall& connector) {

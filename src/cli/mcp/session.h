@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "cli/mcp/bridge.h"
+#include "cli/mcp/connector.h"
 #include "cli/mcp/json.h"
 
 namespace quorvi::mcp {
@@ -41,6 +41,6 @@ class Session {
 };
 
 // {"error":{"code":code,"message":message},"id":id or null,"jsonrpc":"2.0"}
-Json error_response(const Json* id, std::int32_t code, std::string_view message);
+Json error_response(const Json* id, ErrorCode code, std::string_view message);
 
 }  // namespace quorvi::mcp

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "cli/mcp/bridge.h"
+#include "cli/mcp/connector.h"
 #include "cli/mcp/json.h"
 
 namespace quorvi::mcp {

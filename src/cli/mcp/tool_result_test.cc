@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "base/utf8.h"
+
 namespace quorvi::mcp {
 namespace {
 

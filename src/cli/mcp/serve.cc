@@ -11,7 +11,6 @@
 
 #include "cli/mcp/json.h"
 #include "cli/mcp/session.h"
-#include "cli/mcp/tool_result.h"
 #include "platform/io.h"
 #include "platform/standard_streams.h"
 
@@ -114,6 +113,7 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
 
     std::optional<Json> response;
     Json id;
+    bool stateless = false;
     reached = false;
     try {
       if (line.size() > kMaxLine) {
@@ -124,6 +124,7 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
         if (auto found = message->find("id"); message->is_object() && found != message->end()) {
           if (found->is_string() || found->is_number()) id = *found;
         }
+        stateless = is_stateless(*message);
         Reply reply = session.respond(std::move(*message), tracked);
         if (reply.notification && !send(output, *reply.notification, text)) {
           return fail("MCP output failed");
@@ -139,9 +140,7 @@ Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
       if (response) release(*response);
       response.reset();
       text = std::string();
-      Json answer = reached ? Json::object({{"id", std::move(id)},
-                                            {"jsonrpc", "2.0"},
-                                            {"result", tool_result(fail(kResponseMemory))}})
+      Json answer = reached ? tool_failure_response(std::move(id), kResponseMemory, stateless)
                             : error_response(&id, ErrorCode::kInternalError, "Internal error");
       if (!send(output, answer, text)) return fail("MCP output failed");
     }

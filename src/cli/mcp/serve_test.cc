@@ -110,17 +110,24 @@ TEST(Serve, MemoryRunningOutAfterTheAppWasReached) {
       R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
       "\n"
       R"({"jsonrpc":"2.0","id":"c","method":"tools/call","params":{"name":"quorvi_tags"}})"
+      "\n"
+      R"({"jsonrpc":"2.0","id":"s","method":"tools/call","params":{"name":"quorvi_tags","_meta":)"
+      R"({"io.modelcontextprotocol/protocolVersion":"2026-07-28",)"
+      R"("io.modelcontextprotocol/clientCapabilities":{}}}})"
       "\n" +
       kPing + "\n";
   auto exhausted = [](std::string_view, Json) -> ConnectorResult { throw std::bad_alloc(); };
   auto [ok, out] = serve_from(temp_file(input).get(), exhausted);
   EXPECT_TRUE(ok);
+  const std::string failed =
+      R"("content":[{"text":"Not enough memory for the connector response; check the note )"
+      R"(before retrying changes","type":"text"}],"isError":true)";
+  // In the stateless revision the failure is still a complete result that names the server.
   EXPECT_TRUE(out.ends_with(
-      R"({"id":"c","jsonrpc":"2.0","result":{"content":[{"text":"Not enough memory for the )"
-      R"(connector response; check the note before retrying changes","type":"text"}],)"
-      R"("isError":true}})"
-      "\n" +
-      kPong))
+      R"({"id":"c","jsonrpc":"2.0","result":{)" + failed + "}}\n" +
+      R"({"id":"s","jsonrpc":"2.0","result":{"_meta":{"io.modelcontextprotocol/serverInfo":)"
+      R"({"name":"Quorvi","version":"0.11.0"}},)" +
+      failed + R"(,"resultType":"complete"}})" + "\n" + kPong))
       << out;
 }
 

@@ -275,6 +275,12 @@ const Json* stateless_meta(const Json& params) {
   return is_object(meta) && meta->contains(kVersionKey) ? meta : nullptr;
 }
 
+// Every result of the stateless revision is complete and names the server.
+void mark_complete(Json& result) {
+  result["resultType"] = "complete";
+  result["_meta"][kServerInfoKey] = server_info_written();
+}
+
 bool is_integer(const Json& value) {
   if (value.is_number_integer()) return true;
   // A client in a language with one number type cannot tell 2 from 2.0.
@@ -368,9 +374,8 @@ Reply respond_stateless(Json id, const std::string& name, Json& params, const Js
     return only(error_with(std::move(id), std::move(*error)));
   }
   Json& result = std::get<Json>(answer);
-  result["resultType"] = "complete";
+  mark_complete(result);
   if (method->stateless == Stateless::kCacheable) mark_cacheable(result);
-  result["_meta"][kServerInfoKey] = server_info_written();
   Reply reply;
   if (method->stateless == Stateless::kAcknowledged) {
     reply.notification = acknowledgement(id);
@@ -384,6 +389,17 @@ Reply respond_stateless(Json id, const std::string& name, Json& params, const Js
 
 Json error_response(const Json* id, ErrorCode code, std::string_view message) {
   return error_with(id ? *id : Json(nullptr), Error{code, std::string(message)});
+}
+
+bool is_stateless(const Json& message) {
+  const Json* params = member(message, "params");
+  return params && stateless_meta(*params);
+}
+
+Json tool_failure_response(Json id, std::string message, bool stateless) {
+  Json result = tool_result(fail(std::move(message)));
+  if (stateless) mark_complete(result);
+  return success_with(std::move(id), std::move(result));
 }
 
 Reply Session::respond(Json message, const ConnectorCall& connector) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "cli/mcp/connector.h"
@@ -42,5 +43,12 @@ class Session {
 
 // {"error":{"code":code,"message":message},"id":id or null,"jsonrpc":"2.0"}
 Json error_response(const Json* id, ErrorCode code, std::string_view message);
+
+// Whether a message is of the stateless revision: its params name a version in `_meta`.
+bool is_stateless(const Json& message);
+
+// A tool call's failure after it reached the app: a result with `isError` true and `message`,
+// complete and naming the server in the stateless revision.
+Json tool_failure_response(Json id, std::string message, bool stateless);
 
 }  // namespace quorvi::mcp

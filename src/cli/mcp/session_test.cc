@@ -105,9 +105,6 @@ std::string stateless_request(const std::string& method, const std::string& meta
                               const std::string& rest = "") {
   return request("1", method, R"({"_meta":{)" + meta + "}" + rest + "}");
 }
-std::string stateless_call(const std::string& rest) {
-  return stateless_request("tools/call", kMeta, rest);
-}
 // -32602 for an envelope, naming each key and problem in the message and in data.
 std::string bad_meta(const std::vector<std::pair<std::string, std::string>>& issues) {
   std::string message = "Invalid request _meta: ";
@@ -222,12 +219,13 @@ const Script kScripts[] = {
     // A tool call of the stateless revision: refused arguments come back as a tool error that
     // names the tool, the member and the rule, for the model to act on.
     {"StatelessToolCalls",
-     {{stateless_call(R"(,"name":"quorvi_read","arguments":{"id":"n1"})"),
+     {{stateless_request("tools/call", kMeta, R"(,"name":"quorvi_read","arguments":{"id":"n1"})"),
        result("1", stateless(tool_value(kRead)))},
-      {stateless_call(R"(,"name":"quorvi_read","arguments":{})"),
+      {stateless_request("tools/call", kMeta, R"(,"name":"quorvi_read","arguments":{})"),
        result("1", stateless(tool_error(R"(quorvi_read: "id" is required)")))},
-      {stateless_call(R"(,"name":"tags")"), error("1", -32602, R"(Unknown tool "tags")")},
-      {stateless_call(""), error("1", -32602, "Provide a tool name")}},
+      {stateless_request("tools/call", kMeta, R"(,"name":"tags")"),
+       error("1", -32602, R"(Unknown tool "tags")")},
+      {stateless_request("tools/call", kMeta, ""), error("1", -32602, "Provide a tool name")}},
      {R"(read {"id":"n1"})"}},
     // Each member of the envelope as its schema types it, every fault named; members it does
     // not name are allowed.

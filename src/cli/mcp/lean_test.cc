@@ -57,7 +57,6 @@ TEST(Lean, ParseMembersWritesWhatTheTreeWrites) {
       "{\"skip\":" + std::string(127, '[') + std::string(127, ']') + "}",
       std::string("[1]\0", 4),
       "",
-      " ",
       "{} {}",
       "[1 2]",
       R"({"a" 1})",

@@ -224,8 +224,7 @@ const Script kScripts[] = {
       {stateless_request("tools/call", kMeta, R"(,"name":"quorvi_read","arguments":{})"),
        result("1", stateless(tool_error(R"(quorvi_read: "id" is required)")))},
       {stateless_request("tools/call", kMeta, R"(,"name":"tags")"),
-       error("1", -32602, R"(Unknown tool "tags")")},
-      {stateless_request("tools/call", kMeta, ""), error("1", -32602, "Provide a tool name")}},
+       error("1", -32602, R"(Unknown tool "tags")")}},
      {R"(read {"id":"n1"})"}},
     // Each member of the envelope as its schema types it, every fault named; members it does
     // not name are allowed.

@@ -16,9 +16,7 @@ TEST(Bridge, ResponseOutcomeRows) {
       {R"({"error":"caf\u00e9\n"})", "!caf\xC3\xA9\n"},
       {R"({"error":7})", "null"},  // only a string error is a failure
       {"[1,2]", "null"},
-      {" {\"result\":1.0} \r\n", "1.0"},
       {"{\"result\":1}x", "!Invalid connector response"},
-      {std::string(2, '\0'), "!Invalid connector response"},
   };
   for (const auto& [body, expected] : rows) {
     ConnectorResult got = response_outcome(body);

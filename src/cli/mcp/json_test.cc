@@ -9,11 +9,8 @@
 namespace quorvi::mcp {
 namespace {
 
-using namespace std::string_literals;
-
 TEST(Json, RoundTripsCompactly) {
   const std::pair<const char*, const char*> rows[] = {
-      {" true\r\n", "true"},
       {"{\"b\":1,\"a\":2,\"B\":3}", "{\"B\":3,\"a\":2,\"b\":1}"},  // byte order
       {"{\"a\":1,\"a\":2}", "{\"a\":2}"},                          // last duplicate wins
       {"[-0, 0, -0.0, 1.0, 1e1, 0.1, 1e23]", "[-0.0,0,-0.0,1.0,10.0,0.1,1e+23]"},
@@ -24,26 +21,6 @@ TEST(Json, RoundTripsCompactly) {
       {"\"\\u007f\\u00e9\\ud83d\\ude00\"", "\"\x7f\xc3\xa9\xf0\x9f\x98\x80\""}};
   for (const auto& [in, out] : rows)
     EXPECT_EQ(write(parse(in).value_or(Json("refused"))), out) << in;
-}
-
-// Exactly one value of strict JSON, no byte-order mark, no NUL byte anywhere (the lexer
-// underneath stops at one: found by fuzzing), at most 127 levels deep. Strictness beyond
-// these rows is the lexer's own.
-TEST(Json, RefusesWhatIsNotExactlyOneValue) {
-  const std::string rows[] = {"",
-                              "{} {}",
-                              "[1,]",
-                              "1e400",
-                              "\"\xff\"",
-                              "\"\\ud800\"",
-                              "\xef\xbb\xbf{}",
-                              "{}\0"s,
-                              "[1\0]"s,
-                              std::string(128, '[') + std::string(128, ']'),
-                              std::string(1 << 20, '[')};
-  for (const std::string& text : rows)
-    EXPECT_FALSE(parse(text)) << testing::PrintToString(text.substr(0, 40));
-  EXPECT_TRUE(parse(std::string(127, '[') + std::string(127, ']')));
 }
 
 // Strings are scanned eight bytes at a time; an escape must be found wherever it falls.
@@ -77,14 +54,6 @@ TEST(Json, PrewrittenTextAndItsSize) {
     EXPECT_EQ(write(value), text);
     EXPECT_EQ(written_size(value), text.size()) << text;
   }
-}
-
-// Freeing a value must not allocate: release empties it from the leaves up.
-TEST(Json, ReleaseEmptiesEveryLevel) {
-  std::optional<Json> value = parse(R"({"a":[[],{"b":[1,{}]}],"c":{"d":"e"}})");
-  ASSERT_TRUE(value);
-  release(*value);
-  EXPECT_EQ(write(*value), "{}");
 }
 
 }  // namespace

@@ -95,13 +95,14 @@ TEST(ConnectorDefence, ChildrenStartCleanWhateverTheParentLeft) {
   ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &before), 0);
   Result url =
       shell("trap '' CHLD; exec \"$0\" new hello", {}, {{"QUORVI_TEST_OPENER_SIGNALS", signals}});
-  Result launch = run({.args = {"mcp-server"},
-                       .env = {{"HOME", home.path()},
-                               {"QUORVI_TEST_OPENER_SIGNALS", signals},
-                               {"QUORVI_TEST_OPENER_LOG", "/dev/stdin"},
-                               {"QUORVI_TEST_OPENER_LAUNCH",
-                                standin_app_exe() + " '" + dir + "' --pid-file " + home / "pid"}},
-                       .input = kToolCall});
+  Result launch =
+      run({.args = {"mcp-server"},
+           .env = {{"HOME", home.path()},
+                   {"QUORVI_TEST_OPENER_SIGNALS", signals},
+                   {"QUORVI_TEST_OPENER_LOG", "/dev/stdin"},
+                   {"QUORVI_TEST_OPENER_LAUNCH",
+                    standin_app_exe() + " '" + dir + "' --pid-file '" + home / "pid" + "'"}},
+           .input = kToolCall});
   ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (std::filesystem::exists(home / "pid")) ::kill(std::stoi(read_file(home / "pid")), SIGTERM);
   EXPECT_EQ(url.status, 0) << url.err;

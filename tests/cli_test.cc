@@ -2,13 +2,12 @@
 // what the opener received. The URL rows themselves are unit tests (src/main/url_test.cc).
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "e2e.h"
+#include "row_name.h"
 #include "standin.h"
 
 namespace quorvi::test {
@@ -19,13 +18,6 @@ constexpr char kOff[] = "Open Quorvi and enable Desktop connector in Settings\n"
 constexpr char kBadScope[] = "Invalid QUORVI_ONLY_TAGS\n";
 constexpr char kNotOpened[] = "Could not open Quorvi\n";
 constexpr char kNoToken[] = "Set QUORVI_API_TOKEN from Quorvi Settings \xE2\x86\x92 Automation\n";
-
-std::string words(const std::vector<std::string>& args) {
-  std::string line;
-  for (const auto& word : args)
-    line += "[" + word + "]";
-  return line;
-}
 
 // Exit status, the first bytes of standard output, standard error, and the URL the opener
 // received ("" when it never ran). The test opener fails whenever quorvi passes it an ignored
@@ -46,25 +38,12 @@ struct Line {
     {{}, {"request", "op"}, 1, "", kUsage, ""},
     {{}, {"mcp-server", "--help"}, 1, "", kUsage, ""},
     {{}, {"new", "\xFF"}, 1, "", "Arguments must be valid UTF-8\n", ""},
+    {{}, {"--version"}, 0, "quorvi 0.11.0\n", "", ""},
+    {{}, {"--version", "new"}, 1, "", "Unknown command: --version\n", ""},
     // A fixed connector directory that is not there: no launch; a scope that cannot be read.
     {{}, {"request", "tags", "{}"}, 1, "", kOff, ""},
     {{{"QUORVI_ONLY_TAGS", "work,\xFF"}}, {"request", "tags", "{}"}, 1, "", kBadScope, ""},
 };
-
-void PrintTo(const Line& line, std::ostream* out) {
-  *out << testing::PrintToString(line.args);
-}
-
-// One test per line, named by its number and words, so that each can run alone.
-std::string line_name(const testing::TestParamInfo<Line>& info) {
-  std::string name = std::to_string(info.index);
-  for (const std::string& word : info.param.args) {
-    name += '_';
-    for (char c : word)
-      if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-  }
-  return name;
-}
 
 class CliLine : public testing::TestWithParam<Line> {};
 
@@ -74,7 +53,7 @@ TEST_P(CliLine, PrintsAndOpens) {
   Env env = line.env;
   env.insert(env.end(),
              {{"QUORVI_TEST_OPENER_LOG", dir / "opened"}, {"QUORVI_BRIDGE_DIR", dir / "none"}});
-  Result result = run({.args = line.args, .env = env, .timeout_ms = 20000});
+  Result result = run({.args = line.args, .env = env});
   EXPECT_EQ(result.status, line.status);
   // The first bytes of a long text, or all of a short or missing one.
   EXPECT_EQ(line.out.empty() ? result.out : result.out.substr(0, line.out.size()), line.out);
@@ -83,7 +62,7 @@ TEST_P(CliLine, PrintsAndOpens) {
             line.opened.empty() ? "" : "quorvi://x-callback-url/" + line.opened + "\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Cli, CliLine, testing::ValuesIn(kLines), line_name);
+INSTANTIATE_TEST_SUITE_P(Cli, CliLine, testing::ValuesIn(kLines), row_name<Line>);
 
 // The shipped executable runs /usr/bin/open as given and never searches PATH: an "open" first
 // in PATH is never run. Where /usr/bin/open is missing, as on Linux, the URL cannot be opened.
@@ -105,24 +84,15 @@ TEST(Cli, StandardOutputThatCannotBeWritten) {
   StandinApp app(temp / "Automation");
   ASSERT_TRUE(app.ready());
   Env env{{"QUORVI_BRIDGE_DIR", app.dir()}};
-  auto shell = [&](const std::string& redirect, std::vector<std::string> args) {
-    args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\" " + redirect, quorvi_exe()});
-    return Command{.args = args, .env = env, .program = "/bin/sh"};
+  const std::pair<const char*, Result> rows[] = {
+      {"a full device", shell("exec \"$0\" --help >/dev/full", {}, env)},
+      {"no descriptor 1", shell("exec \"$0\" request tags {} >&-", {}, env)},
+      {"a reader gone", run({.args = {"request", "tags", "{}"}, .env = env, .close_stdout = true})},
   };
-  for (const Command& command :
-       {shell(">/dev/full", {"--help"}), shell(">&-", {"request", "tags", "{}"}),
-        Command{.args = {"request", "tags", "{}"}, .env = env, .close_stdout = true}}) {
-    Result result = run(command);
-    EXPECT_EQ(result.status, 1) << words(command.args);
-    EXPECT_EQ(result.err, "Could not write to standard output\n") << words(command.args);
+  for (const auto& [name, result] : rows) {
+    EXPECT_EQ(result.status, 1) << name;
+    EXPECT_EQ(result.err, "Could not write to standard output\n") << name;
   }
-}
-
-TEST(Version, IsTheOnlyWordOnTheLine) {
-  Result result = run({.args = {"--version"}});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, "quorvi 0.11.0\n");
-  EXPECT_EQ(run({.args = {"--version", "new"}}).err, "Unknown command: --version\n");
 }
 
 }  // namespace

@@ -23,20 +23,15 @@ struct Command {
   std::vector<std::string> args;  // without the program name
   Env env;
   std::string input;          // written to standard input, which is then closed
-  bool close_stdin = false;   // start with no descriptor 0
   bool close_stdout = false;  // standard output is a pipe whose reader is gone
-  // Standard input is a terminal in non-blocking mode, as some hosts hand one over: `input`
-  // reaches it only after `late_input_ms`, then the terminal's end-of-file character.
-  bool terminal_input = false;
-  int late_input_ms = 0;
-  long memory_limit_mib = 0;  // the child's address-space limit (0: none)
-  long file_limit = 0;        // the child's open-descriptor limit (0: none)
-  int timeout_ms = 60000;     // killed after this; status then reads -1
-  std::string program;        // defaults to quorvi_exe()
+  // When not negative, standard input is a terminal in non-blocking mode, as some hosts hand one
+  // over: `input` reaches it only after this, then the terminal's end-of-file character.
+  int terminal_input_ms = -1;
+  std::string program;  // defaults to quorvi_exe()
 };
 
 struct Result {
-  int status = -1;  // exit status; -1 when killed by a signal or the timeout
+  int status = -1;  // exit status; -1 when killed by a signal, or after a minute
   std::string out, err;
   int elapsed_ms = 0;
   int cpu_ms = 0;  // the processor time the child used, user and system
@@ -48,7 +43,7 @@ Result run(const Command& command);
 Result request(const std::string& dir, const std::string& operation = "tags",
                const std::string& arguments = "{}", Env env = {}, const std::string& program = "");
 // Runs `bash -c LINE quorvi ARGS...`, so that `"$0"` is quorvi: for limits, signal dispositions
-// (dash cannot leave the child-ended signal ignored) and pipelines around it.
+// (dash cannot leave the child-ended signal ignored) and redirections around it.
 Result shell(const std::string& line, std::vector<std::string> args = {}, Env env = {},
              const std::string& input = "");
 

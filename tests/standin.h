@@ -3,7 +3,7 @@
 //   TempDir temp;
 //   StandinApp app(temp / "Automation", {"--record", temp / "requests"});
 //   run({.args = {"request", "tags", "{}"}, .env = {{"QUORVI_BRIDGE_DIR", app.dir()}}});
-//   EXPECT_EQ(app.wait_recorded(1)[0], R"({"arguments":{},...})");
+//   EXPECT_EQ(app.recorded(1), R"({"arguments":{},...})");
 //
 // The app serves until the holder goes; then it gets SIGTERM, removes its socket,
 // connection.json and (when it made it) the directory, and is waited for.
@@ -30,10 +30,10 @@ class StandinApp {
   bool ready() const { return !token_.empty(); }
   const std::string& token() const { return token_; }  // from connection.json
 
-  // Polls (at most `timeout_ms`) until --record has recorded at least `count` request bodies,
-  // one per connection ("<no request>" for one that ended without a whole frame), and returns
-  // them. Empty without --record.
-  std::vector<std::string> wait_recorded(size_t count, int timeout_ms = 5000) const;
+  // The `count`th request body that --record recorded ("<no request>" for a connection that
+  // ended without a whole frame), once it has come (polled for at most 5 seconds); else
+  // "<N recorded>".
+  std::string recorded(size_t count) const;
 
  private:
   bool running();

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
+#include "../../tests/row_name.h"
 #include "quorvi_cli/encode.h"
 
 namespace quorvi {
@@ -53,21 +52,6 @@ struct Row {
     {{"notes"}, "", "", kNoToken},
 };
 
-void PrintTo(const Row& row, std::ostream* out) {
-  *out << testing::PrintToString(row.args);
-}
-
-// One test per row, named by its number and words, so that each can run alone.
-std::string row_name(const testing::TestParamInfo<Row>& info) {
-  std::string name = std::to_string(info.index);
-  for (const std::string& word : info.param.args) {
-    name += '_';
-    for (char c : word)
-      if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-  }
-  return name;
-}
-
 class UrlRow : public testing::TestWithParam<Row> {};
 
 TEST_P(UrlRow, OpensOrRefuses) {
@@ -78,7 +62,7 @@ TEST_P(UrlRow, OpensOrRefuses) {
             row.refusal.empty() ? "quorvi://x-callback-url/" + row.url : "refused: " + row.refusal);
 }
 
-INSTANTIATE_TEST_SUITE_P(Url, UrlRow, testing::ValuesIn(kRows), row_name);
+INSTANTIATE_TEST_SUITE_P(Url, UrlRow, testing::ValuesIn(kRows), test::row_name<Row>);
 
 TEST(Url, EncodingKeepsOnlyUnreservedBytes) {
   EXPECT_EQ(encode(std::string("AZaz09-._~ !*'()/?#[]@\0\x1F\x7F\xFF", 26)),

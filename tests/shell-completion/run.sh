@@ -10,7 +10,8 @@ share=$(cd "$2" && pwd) || exit 1
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d) || exit 1
 trap 'rm -rf "$scratch"' EXIT
-# A home of its own, so that no user configuration is read and nothing is written elsewhere;
+# A home of its own (the XDG directories unset, so that they fall back below it), so that no
+# user configuration is read and nothing is written elsewhere;
 # a quorvi in PATH, as fish completes only a command that it finds; the file that
 # `request OPERATION @` offers in the working directory, and a directory beside it.
 export HOME=$scratch/home XDG_DATA_DIRS=$share PATH=$scratch/bin:$PATH TERM=dumb

@@ -73,16 +73,17 @@ class ServerJson(unittest.TestCase):
                     self.assertTrue(any(word in fault for fault in found), f"{label}: {found}")
 
 
-def catalogue(count):
-    return "Header line\n" + json.dumps([{"name": f"quorvi_t{i}", "description": f"Tool {i}."}
-                                         for i in range(count)])
+TOOLS = [{"name": f"quorvi_t{i}", "description": f"Tool {i}."} for i in range(15)]
+
+
+def catalogue(count, header="Header line\n"):
+    return header + json.dumps(TOOLS[:count])
 
 
 class Manifest(unittest.TestCase):
     def test_tools_and_scopes_come_from_the_catalogue(self):
         out = manifest.manifest("1.2.3", "https://example.com", catalogue(14))
-        self.assertEqual([t["name"] for t in out["tools"]], [f"quorvi_t{i}" for i in range(14)])
-        self.assertEqual(out["tools"][3]["description"], "Tool 3.")
+        self.assertEqual(out["tools"], TOOLS[:14])
         self.assertEqual(out["server"]["mcp_config"]["env"],
                          {"QUORVI_ONLY_TAGS": "${user_config.only_tags}",
                           "QUORVI_EXCLUDE_TAGS": "${user_config.exclude_tags}"})
@@ -94,7 +95,7 @@ class Manifest(unittest.TestCase):
         rows = [
             ("thirteen tools", catalogue(13)),
             ("fifteen tools", catalogue(15)),
-            ("no header", catalogue(14).split("\n", 1)[1]),
+            ("no header", catalogue(14, header="")),
             ("duplicate names", "H\n" + json.dumps([{"name": "a", "description": "b"}] * 14)),
             ("no description", "H\n" + json.dumps([{"name": f"t{i}"} for i in range(14)])),
         ]
@@ -177,27 +178,26 @@ class Signature(unittest.TestCase):
         dataoff = struct.unpack_from("<I", good, 40)[0]
         cd = dataoff + 20
 
-        def patched(offset, fmt, value):
-            out = bytearray(good)
-            struct.pack_into(fmt, out, offset, value)
-            return bytes(out)
-
+        # Each fault as a value packed over the good file: where, how, what, and a word of the
+        # refusal.
         rows = [
-            ("a flipped code byte", patched(5000, "<B", good[5000] ^ 1), "page 1"),
-            ("a flipped last byte", patched(dataoff - 1, "<B", good[dataoff - 1] ^ 1), "page 2"),
-            ("SuperBlob magic", patched(dataoff, ">I", 0xFADE0CC1), "SuperBlob"),
-            ("CodeDirectory magic", patched(cd, ">I", 0xFADE0C01), "CodeDirectory magic"),
-            ("old version", patched(cd + 8, ">I", 0x20001), "version"),
-            ("SHA-1 of SHA-256 size", patched(cd + 37, ">B", 1), "hash type"),
-            ("page size", patched(cd + 39, ">B", 13), "page size"),
-            ("code limit short", patched(cd + 32, ">I", dataoff - 4096), "codeLimit"),
-            ("a slot missing", patched(cd + 28, ">I", 2), "code slots"),
-            ("no CodeDirectory", patched(dataoff + 12, ">I", 2), "CodeDirectories"),
+            ("a flipped code byte", 5000, "<B", good[5000] ^ 1, "page 1"),
+            ("a flipped last byte", dataoff - 1, "<B", good[dataoff - 1] ^ 1, "page 2"),
+            ("SuperBlob magic", dataoff, ">I", 0xFADE0CC1, "SuperBlob"),
+            ("CodeDirectory magic", cd, ">I", 0xFADE0C01, "CodeDirectory magic"),
+            ("old version", cd + 8, ">I", 0x20001, "version"),
+            ("SHA-1 of SHA-256 size", cd + 37, ">B", 1, "hash type"),
+            ("page size", cd + 39, ">B", 13, "page size"),
+            ("code limit short", cd + 32, ">I", dataoff - 4096, "codeLimit"),
+            ("a slot missing", cd + 28, ">I", 2, "code slots"),
+            ("no CodeDirectory", dataoff + 12, ">I", 2, "CodeDirectories"),
         ]
-        for label, data, word in rows:
+        for label, offset, fmt, value, word in rows:
+            data = bytearray(good)
+            struct.pack_into(fmt, data, offset, value)
             with self.subTest(label):
                 with self.assertRaises(macho_check.Refused) as refused:
-                    macho_check.check_signature(data)
+                    macho_check.check_signature(bytes(data))
                 self.assertIn(word, str(refused.exception))
 
 

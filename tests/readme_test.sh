@@ -25,12 +25,10 @@ for i in "${!blocks[@]}"; do
   mkdir -p "$repo" && ln -s "$build_dir" "$repo/build-release" && ln -s "$source_dir/tests" "$repo/tests"
   # A failing block must not leave its background jobs behind.
   (cd "$repo" && timeout 120 bash -e -c "trap 'kill \$(jobs -p) 2>/dev/null || true' EXIT
-${blocks[i]}")
-  status=$?
-  if ((status != 0)); then
+${blocks[i]}") || {
+    printf "README block %d failed (status %d):\n%s\n" "$((i + 1))" "$?" "${blocks[i]}" >&2
     failures=$((failures + 1))
-    printf "README block %d failed (status %d):\n%s\n" "$((i + 1))" "$status" "${blocks[i]}" >&2
-  fi
+  }
 done
 echo "README: $((${#blocks[@]} - failures)) of ${#blocks[@]} marked blocks ran"
 ((failures == 0 && ${#blocks[@]} > 0))

@@ -10,12 +10,12 @@ share=$(cd "$2" && pwd) || exit 1
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d) || exit 1
 trap 'rm -rf "$scratch"' EXIT
-# A home of its own, so that no user configuration is read and nothing is written elsewhere;
+# A home of its own (the XDG directories unset, so that they fall back below it), so that no
+# user configuration is read and nothing is written elsewhere;
 # a quorvi in PATH, as fish completes only a command that it finds; the file that
 # `request OPERATION @` offers in the working directory, and a directory beside it.
 export HOME=$scratch/home XDG_DATA_DIRS=$share PATH=$scratch/bin:$PATH TERM=dumb
-export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
-unset BASH_COMPLETION_USER_DIR
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME BASH_COMPLETION_USER_DIR
 mkdir -p "$HOME" "$scratch/bin" "$scratch/work/sub" && : >"$scratch/work/note.json" && cd "$scratch/work" || exit 1
 printf '#!/bin/sh\n' >"$scratch/bin/quorvi" && chmod +x "$scratch/bin/quorvi"
 

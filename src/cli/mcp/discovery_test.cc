@@ -20,8 +20,6 @@ namespace {
 
 const std::string kToken(72, 't');
 constexpr char kBadEndpoint[] = "Invalid connector endpoint";
-constexpr char kBadAuthorization[] = "Invalid connector authorization";
-constexpr char kBadFile[] = "Invalid connector discovery file";
 constexpr char kPrimary[] = "/Library/Application Support/Quorvi/Automation";
 constexpr char kGroup[] = "/Library/Group Containers/9QVRK2N4TZ.group.quorvi/Automation";
 
@@ -74,12 +72,12 @@ TEST(Discovery, RendezvousRows) {
       {"",
        {rendezvous("q-A-9.x.sock", wide_token), exact,
         R"({"extra":1,"socket":"q-.sock","token":")" + kToken + "\"}"}},
-      {kBadFile, {exact + " ", "{"}},
+      {"Invalid connector discovery file", {exact + " ", "{"}},
       {kBadEndpoint,
        {"[]", R"({"socket":7,"token":")" + kToken + "\"}", rendezvous("Q-abc.sock"),
         rendezvous("q-a/b.sock"), rendezvous("q-abc.soc"),
         R"({"socket":"bad","token":1})"}},  // the socket is looked at first
-      {kBadAuthorization,
+      {"Invalid connector authorization",
        {rendezvous("q-abc.sock", std::string(71, 'x')),
         rendezvous("q-abc.sock", std::string(73, 'x')), R"({"socket":"q-a.sock","token":null})"}}};
   for (const auto& [message, files] : rows) {

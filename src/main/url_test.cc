@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "../../tests/row_name.h"
 #include "quorvi_cli/encode.h"
+#include "row_name.h"
 
 namespace quorvi {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -265,19 +266,26 @@ const Script kScripts[] = {
        error("1", -32602, "Invalid subscription filter")}}},
 };
 
-TEST(Session, Scripts) {
-  for (const Script& script : kScripts) {
-    SCOPED_TRACE(script.name);
-    Session session;
-    std::vector<std::string> calls;
-    for (size_t step = 0; step < script.steps.size(); ++step) {
-      const auto& [in, out] = script.steps[step];
-      EXPECT_EQ(shown(session.respond(*parse(in), stub(calls))), out)
-          << "step " << step + 1 << ": " << in;
-    }
-    EXPECT_EQ(calls, script.calls);
-  }
+void PrintTo(const Script& script, std::ostream* out) {
+  *out << script.name;
 }
+
+class Scripts : public testing::TestWithParam<Script> {};
+
+TEST_P(Scripts, AnswerEachStep) {
+  const Script& script = GetParam();
+  Session session;
+  std::vector<std::string> calls;
+  for (size_t step = 0; step < script.steps.size(); ++step) {
+    const auto& [in, out] = script.steps[step];
+    EXPECT_EQ(shown(session.respond(*parse(in), stub(calls))), out)
+        << "step " << step + 1 << ": " << in;
+  }
+  EXPECT_EQ(calls, script.calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(Session, Scripts, testing::ValuesIn(kScripts),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quorvi::mcp

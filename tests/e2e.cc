@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -113,27 +112,6 @@ Result shell(const std::string& line, std::vector<std::string> args, Env env,
              const std::string& input) {
   args.insert(args.begin(), {"-c", line, quorvi_exe()});
   return run({.args = args, .env = env, .input = input, .program = "/bin/bash"});
-}
-
-TempDir::TempDir() {
-  path_ = (std::filesystem::temp_directory_path() / "quorvi-test-XXXXXX").string();
-  if (!::mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string read_file(const std::string& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
-
-void write_file(const std::string& path, const std::string& bytes, unsigned mode) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  if (::chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
 }
 
 StandinApp::StandinApp(std::string dir, std::vector<std::string> extra) : dir_(std::move(dir)) {

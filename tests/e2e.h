@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "temp_dir.h"
+
 namespace quorvi::test {
 
 // Changes to the inherited environment: a value sets, nothing unsets.
@@ -62,22 +64,6 @@ constexpr bool kSanitized = __has_feature(address_sanitizer);
 constexpr bool kSanitized = false;
 #endif
 
-// A fresh private directory, removed with everything in it when the holder goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string read_file(const std::string& path);  // empty when there is none
-void write_file(const std::string& path, const std::string& bytes, unsigned mode = 0600);
 // Polls `done` every 10 ms for at most `timeout_ms`; its last answer.
 template <class Done>
 bool wait_until(Done done, int timeout_ms) {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdarg.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -14,12 +13,12 @@
 #include <cstring>
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
 #include <tuple>
 
 #include "platform/fd.h"
 #include "platform/io.h"
+#include "temp_dir.h"
 
 // The path whose next open first replaces it with a symlink to a device, as someone might between
 // a check and the open; and the flags that open was made with.
@@ -82,8 +81,8 @@ TEST(InputTest, ReadsAtMostOneByteBeyondTheLimit) {
 }
 
 TEST(InputTest, ReadsOnlyRegularFilesAndNamedPipes) {
-  std::string dir = (std::filesystem::temp_directory_path() / "quorvi-input-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  test::TempDir temp;
+  const std::string& dir = temp.path();
   ASSERT_EQ(::mkfifo((dir + "/fifo").c_str(), 0600), 0);
   Fd file(::open((dir + "/file").c_str(), O_WRONLY | O_CREAT, 0600));
   ASSERT_TRUE(write_all(file.get(), "{}"));
@@ -120,7 +119,6 @@ TEST(InputTest, ReadsOnlyRegularFilesAndNamedPipes) {
   std::snprintf(swapped_before_open, sizeof swapped_before_open, "%s/file", dir.c_str());
   EXPECT_EQ(describe(read_file_at_most(dir + "/file", 10)), "not_file_or_pipe");
   EXPECT_EQ(swapped_open_flags & (O_NONBLOCK | O_NOCTTY), O_NONBLOCK | O_NOCTTY);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "platform/fd.h"
 #include "platform/io.h"
+#include "temp_dir.h"
 
 namespace quorvi {
 namespace {
@@ -73,9 +74,8 @@ TEST(WaitTest, WriterWithoutReaderDoesNotBlock) {
 // path that names something else by the time of that open. (The other way, poll, is what
 // reading a named pipe uses here, and its tests wait for late writers through it.)
 TEST(WaitTest, WaitsForANamedPipesWriter) {
-  std::string dir = "/tmp/quorvi-wait-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-  std::string path = dir + "/fifo";
+  test::TempDir dir;
+  std::string path = dir / "fifo";
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
   for (std::string written : {"[]", ""}) {
     Fd fifo(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
@@ -89,11 +89,9 @@ TEST(WaitTest, WaitsForANamedPipesWriter) {
     EXPECT_EQ(::read(fifo.get(), bytes, sizeof bytes), ssize_t(written.size())) << written;
   }
   Fd fifo(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
-  Fd(::open((dir + "/file").c_str(), O_WRONLY | O_CREAT, 0600));
-  ASSERT_EQ(::rename((dir + "/file").c_str(), path.c_str()), 0);
+  Fd(::open((dir / "file").c_str(), O_WRONLY | O_CREAT, 0600));
+  ASSERT_EQ(::rename((dir / "file").c_str(), path.c_str()), 0);
   EXPECT_FALSE(reopen_for_writer(fifo, path));
-  ::unlink(path.c_str());
-  ::rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "cli/mcp/discovery.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -9,36 +8,22 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <tuple>
 
 #include "cli/mcp/env_guard_test.h"
+#include "temp_dir.h"
 
 namespace quorvi::mcp {
 namespace {
+
+using test::TempDir;
+using test::write_file;
 
 const std::string kToken(72, 't');
 constexpr char kBadEndpoint[] = "Invalid connector endpoint";
 constexpr char kPrimary[] = "/Library/Application Support/Quorvi/Automation";
 constexpr char kGroup[] = "/Library/Group Containers/9QVRK2N4TZ.group.quorvi/Automation";
-
-struct TempDir {
-  std::string path = [] {
-    std::string pattern = "/tmp/qd-XXXXXX";
-    return ::mkdtemp(pattern.data()) ? pattern : std::string("/nonexistent");
-  }();
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string operator/(const std::string& name) const { return path + "/" + name; }
-};
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  ASSERT_EQ(::chmod(path.c_str(), 0600), 0) << path;
-}
 
 std::string rendezvous(const std::string& socket, const std::string& token = kToken) {
   return R"({"socket":")" + socket + R"(","token":")" + token + R"("})";
@@ -144,17 +129,17 @@ TEST(Discovery, CandidateDirectoriesAndWhichSpeaks) {
   TempDir temp;
   // Each guard holds to the end of its statement.
   EXPECT_EQ((EnvGuard("QUORVI_BRIDGE_DIR", ""), listed()), (List{"", "fixed"}));
-  EXPECT_EQ((EnvGuard("QUORVI_BRIDGE_DIR", temp.path + "//"), listed()),
-            (List{temp.path, "fixed"}));
+  EXPECT_EQ((EnvGuard("QUORVI_BRIDGE_DIR", temp.path() + "//"), listed()),
+            (List{temp.path(), "fixed"}));
   EnvGuard bridge("QUORVI_BRIDGE_DIR", std::nullopt);
   EXPECT_EQ((EnvGuard("HOME", std::nullopt), listed()), List{"Home directory unavailable"});
-  EnvGuard home("HOME", temp.path);
-  EXPECT_EQ(listed(), (List{temp.path + kPrimary, temp.path + kGroup}));
-  Fd group = make_automation(temp.path + kGroup);
+  EnvGuard home("HOME", temp.path());
+  EXPECT_EQ(listed(), (List{temp.path() + kPrimary, temp.path() + kGroup}));
+  Fd group = make_automation(temp.path() + kGroup);
   EXPECT_EQ(connect_message(listed()), "connected");
   // A primary directory in any form shadows the group container.
-  std::filesystem::create_directories(temp.path + kPrimary);
-  EXPECT_EQ(listed(), List{temp.path + kPrimary});
+  std::filesystem::create_directories(temp.path() + kPrimary);
+  EXPECT_EQ(listed(), List{temp.path() + kPrimary});
   EXPECT_EQ(connect_message(listed()), kBadPermissions);  // mode 0755
   // A later candidate's failure is shown only when that directory is there.
   EXPECT_EQ(connect_message({temp / "a", temp / "b"}), kConnectorOff);

@@ -53,7 +53,6 @@ TEST(Connector, SendsTheScopeAndItHidesNotes) {
   const std::tuple<const char*, Env, bool> rows[] = {
       {"in scope", {{"QUORVI_ONLY_TAGS", "Work, #Personal"}, {"QUORVI_EXCLUDE_TAGS", "a;b"}}, true},
       {"excluded", {{"QUORVI_EXCLUDE_TAGS", "WORK"}}, false},
-      {"not among the only tags", {{"QUORVI_ONLY_TAGS", "home"}}, false},
   };
   for (const auto& [scope, env, found] : rows) {
     Result searched = request(app.dir(), "search", R"({"query":"scoped"})", env);

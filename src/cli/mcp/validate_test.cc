@@ -39,7 +39,6 @@ TEST(Validate, Rows) {
       {"search", R"({"offset":-1})", R"("offset" must be at least 0)"},
       {"search", R"({"offset":9223372036854775808})", R"("offset" must be an integer)"},
       {"search", R"({"limit":10.0})", R"("limit" must be an integer)"},  // never a double
-      {"search", R"({"includeTrash":false})", kAccepted},
       {"search", R"({"includeTrash":1})", R"("includeTrash" must be true or false)"},
       {"read", R"({"id":""})", kAccepted},
       {"read", R"({"id":null})", R"("id" must be a string)"},

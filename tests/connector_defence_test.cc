@@ -1,4 +1,4 @@
-// What the connector client does when someone else answers, when a wait would never end, and
+// What the connector client does when another user listens, when a wait would never end, and
 // when the process itself is short of memory or started with odd signal dispositions.
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -14,7 +14,6 @@ namespace quorvi::test {
 namespace {
 
 constexpr char kUsage[] = "Usage: quorvi mcp-server | quorvi request OPERATION JSON_OBJECT\n";
-constexpr char kOff[] = "Open Quorvi and enable Desktop connector in Settings\n";
 constexpr char kBadScope[] = "Invalid QUORVI_ONLY_TAGS\n";
 constexpr char kNotOpened[] = "Could not open Quorvi\n";
 constexpr char kNoToken[] = "Set QUORVI_API_TOKEN from Quorvi Settings \xE2\x86\x92 Automation\n";

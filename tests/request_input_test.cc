@@ -8,11 +8,10 @@
 #include <vector>
 
 #include "e2e.h"
+#include "standin.h"
 
 namespace quorvi::test {
 namespace {
-
-constexpr char kOff[] = "Open Quorvi and enable Desktop connector in Settings\n";
 
 // Started without a descriptor 0.
 TEST(RequestInput, NamesTheInputThatCouldNotBeUsed) {

@@ -16,6 +16,9 @@
 
 namespace quorvi::test {
 
+// What quorvi says when no app answers.
+inline constexpr char kOff[] = "Open Quorvi and enable Desktop connector in Settings\n";
+
 class StandinApp {
  public:
   // Starts `quorvi-standin-app dir extra...` and waits (at most 10 seconds) for

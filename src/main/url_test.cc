@@ -24,7 +24,6 @@ struct Row {
 } const kRows[] = {
     {{"new"}, "t", "create?text=%23%20"},
     {{"new", ""}, nullptr, "create?text="},
-    {{"new", "a b&c/\xC3\xA9~-._"}, nullptr, "create?text=a%20b%26c%2F%C3%A9~-._"},
     {{"search"}, nullptr, "search?term="},
     {{"open", "A", "--callback", "done:1"}, nullptr, "open-note?x-success=done%3A1&id=A"},
     {{"append", "A", "x y"}, "T&", "add-text?id=A&text=x%20y&mode=append&token=T%26"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ struct Line {
     {{}, {"request", "tags", "{}"}, 1, "", kOff, ""},
     {{{"QUORVI_ONLY_TAGS", "work,\xFF"}}, {"request", "tags", "{}"}, 1, "", kBadScope, ""},
 };
+
+void PrintTo(const Line& line, std::ostream* out) {
+  *out << testing::PrintToString(line.args);
+}
 
 class CliLine : public testing::TestWithParam<Line> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ struct Row {
     {{"pin", "A"}, nullptr, "", kNoToken},
     {{"notes"}, "", "", kNoToken},
 };
+
+void PrintTo(const Row& row, std::ostream* out) {
+  *out << testing::PrintToString(row.args);
+}
 
 class UrlRow : public testing::TestWithParam<Row> {};
 

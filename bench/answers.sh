@@ -42,6 +42,12 @@ if (name === "string") {
   body = "{\"result\":" + "{\"z\":".repeat(125) + JSON.stringify("x".repeat(limit - 1500)) + ",\"a\":0}".repeat(125) + "}";
 } else if (name === "objects") {
   body = "{\"result\":[" + "{},".repeat((limit - 20) / 3) + "{}]}";
+} else if (name === "error") {  // a failure whose message is the whole answer
+  body = JSON.stringify({error: "x".repeat(limit - 20)});
+} else if (name === "error-escaped") {
+  body = JSON.stringify({error: "\"\n".repeat((limit - 20) / 4)});
+} else if (name === "error-first") {  // an "error" that is no message, before a large result
+  body = "{\"error\":0,\"result\":[" + "1,".repeat((limit - 40) / 2) + "1]}";
 }
 if (body.length > 8388608) throw new Error(`${name}: ${body.length} bytes`);
 process.stdout.write(body);
@@ -70,7 +76,7 @@ measure() { # SHAPE COMMAND...
 
 : >"$out"
 for row in "string 1" "string 2" "string 4" "string 8" "escaped 8" "repeated 8" "reversed 8" \
-  "nested 8" "objects 8"; do
+  "nested 8" "objects 8" "error 8" "error-escaped 8" "error-first 8"; do
   read -r name mib <<<"$row"
   shape "$name" "$mib"
   echo "bench: answers $name $mib MiB" >&2

@@ -97,7 +97,9 @@ if (fs.existsSync(answersFile)) {
   });
   answers = "\n\nOne connector answer of each shape and size (escaped: a note text of quotation marks and line " +
     "feeds; repeated: 1.4 million `\"a\":0` members; reversed: distinct names in descending order; nested: 126 " +
-    "levels whose members are out of order around one long string; objects: `[{},...]`). Peak RSS is the highest " +
+    "levels whose members are out of order around one long string; objects: `[{},...]`; error: a failure " +
+    "whose message is the whole answer; error-escaped: the same of quotation marks and line feeds; error-first: " +
+    "`{\"error\":0,\"result\":[1,1,...]}`). Peak RSS is the highest " +
     "of the runs, time the lowest; the goal is a peak of at most 3 times the answer and 4 MB, and about 0.3 s for " +
     "8 MiB.\n\n| command | answer | size | peak RSS | ratio to answer | goal | time | per MiB | met |\n" +
     "|---|---|---|---|---|---|---|---|---|\n" + answerRows.join("\n");

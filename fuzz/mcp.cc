@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "check.h"
 #include "cli/mcp/json.h"
@@ -21,12 +22,20 @@ using quorvi::mcp::Json;
 
 namespace {
 
-// Echoes the arguments, or fails when they hold an odd number of members.
-quorvi::mcp::ConnectorResult stub(std::string_view operation, Json arguments) {
-  if (arguments.is_object() && arguments.size() % 2) return quorvi::fail("stub failure");
-  return quorvi::mcp::Prewritten(
-      Json::object({{"operation", std::string(operation)}, {"arguments", std::move(arguments)}}));
+// Echoes the operation and arguments, or fails when the arguments hold an odd number of members.
+quorvi::Outcome<quorvi::mcp::Request> prepare(std::string_view operation,
+                                              quorvi::mcp::Parsed arguments) {
+  if (arguments->is_object() && arguments->size() % 2) return quorvi::fail("stub failure");
+  return quorvi::mcp::Request{
+      quorvi::Fd(), quorvi::mcp::write(Json::object(
+                        {{"operation", std::string(operation)}, {"arguments", *arguments}}))};
 }
+
+quorvi::mcp::ConnectorResult exchange(quorvi::mcp::Request request) {
+  return quorvi::mcp::Prewritten(**quorvi::mcp::parse(request.body));
+}
+
+const quorvi::mcp::Connector kStub = {prepare, exchange};
 
 void check_response(const Json& response) {
   FUZZ_CHECK(response.is_object());
@@ -63,34 +72,51 @@ std::string read_back(int fd) {
   return out;
 }
 
+quorvi::mcp::Parsed message_of(const std::string& text) {
+  return std::move(*quorvi::mcp::parse(text));
+}
+
+// Each line of `written` as JSON.
+std::vector<Json> lines_of(const std::string& written) {
+  std::vector<Json> lines;
+  for (size_t at = 0; at < written.size();) {
+    size_t feed = written.find('\n', at);
+    FUZZ_CHECK(feed != std::string::npos);  // every answer ends with its line feed
+    std::optional<quorvi::mcp::Parsed> line =
+        quorvi::mcp::parse(std::string_view(written).substr(at, feed - at));
+    FUZZ_CHECK(line.has_value());
+    lines.push_back(**line);
+    at = feed + 1;
+  }
+  return lines;
+}
+
 void one_message(std::string_view text, bool handshake) {
   quorvi::mcp::Session session;
   if (handshake) {
-    session.respond(Json::object({{"jsonrpc", "2.0"},
-                                  {"id", 0},
-                                  {"method", "initialize"},
-                                  {"params",
-                                   {{"protocolVersion", "2025-11-25"},
-                                    {"capabilities", Json::object()},
-                                    {"clientInfo", Json::object()}}}}),
-                    stub);
-    session.respond(Json::object({{"jsonrpc", "2.0"}, {"method", "notifications/initialized"}}),
-                    stub);
+    session.respond(
+        message_of(R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":)"
+                   R"("2025-11-25","capabilities":{},"clientInfo":{}}})"));
+    session.respond(message_of(R"({"jsonrpc":"2.0","method":"notifications/initialized"})"));
   }
-  std::optional<Json> message = quorvi::mcp::parse(text);
+  std::optional<quorvi::mcp::Parsed> message = quorvi::mcp::parse(text);
   if (!message) return;
-  bool request = message->is_object() && message->contains("id");
-  quorvi::mcp::Reply reply = session.respond(std::move(*message), stub);
-  std::optional<Json>& response = reply.response;
-  if (request) FUZZ_CHECK(response.has_value());
-  if (response) check_response(*response);
-  if (reply.notification) FUZZ_CHECK(response && is_acknowledgement(*reply.notification));
+  bool request = (*message)->is_object() && (*message)->contains("id");
+  quorvi::mcp::Reply reply = session.respond(std::move(*message));
+  std::vector<Json> response = lines_of(reply.response);
+  std::vector<Json> notification = lines_of(reply.notification);
+  FUZZ_CHECK(response.size() <= 1 && notification.size() <= 1);
+  FUZZ_CHECK(!(reply.tool && !response.empty()));
+  if (request) FUZZ_CHECK(!response.empty() || reply.tool);
+  if (!response.empty()) check_response(response.front());
+  if (!notification.empty())
+    FUZZ_CHECK(!response.empty() && is_acknowledgement(notification.front()));
 }
 
 void stream(std::string_view bytes) {
   quorvi::Fd input = memory_file(bytes);
   quorvi::Fd output = memory_file("");
-  auto outcome = quorvi::mcp::serve(input.get(), output.get(), stub);
+  auto outcome = quorvi::mcp::serve(input.get(), output.get(), kStub);
   FUZZ_CHECK(!quorvi::failed(outcome));
   std::string written = read_back(output.get());
   size_t lines_in = 0;
@@ -99,18 +125,13 @@ void stream(std::string_view bytes) {
     at = feed == std::string_view::npos ? bytes.size() : feed + 1;
   }
   size_t responses = 0;
-  for (size_t at = 0; at < written.size();) {
-    size_t feed = written.find('\n', at);
-    FUZZ_CHECK(feed != std::string::npos);  // every answer ends with its line feed
-    std::optional<Json> line = quorvi::mcp::parse(std::string_view(written).substr(at, feed - at));
-    FUZZ_CHECK(line.has_value());
-    if (is_acknowledgement(*line)) {
-      FUZZ_CHECK(!line->contains("id"));
+  for (const Json& line : lines_of(written)) {
+    if (is_acknowledgement(line)) {
+      FUZZ_CHECK(!line.contains("id"));
     } else {
-      check_response(*line);
+      check_response(line);
       ++responses;
     }
-    at = feed + 1;
   }
   FUZZ_CHECK(responses <= lines_in);
 }

@@ -131,8 +131,8 @@ StandinApp::StandinApp(std::string dir, std::vector<std::string> extra) : dir_(s
   }
   std::string file = dir_ + "/connection.json";
   wait_until([&] { return std::filesystem::exists(file) || !running(); }, 10000);
-  if (auto content = mcp::parse(read_file(file)); content && content->is_object())
-    token_ = content->value("token", "");
+  if (auto content = mcp::parse(read_file(file)); content && (*content)->is_object())
+    token_ = (*content)->value("token", "");
 }
 
 std::string StandinApp::recorded(size_t count) const {

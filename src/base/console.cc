@@ -1,20 +1,22 @@
 #include "base/console.h"
 
-#include <string>
-
 #include "platform/io.h"
 
 namespace quorvi {
 
 int report(std::string_view message) {
-  std::string line(message);
-  line += '\n';
-  (void)write_all(2, line);  // nobody is left to tell; the status still says it
+  // The message and its line feed in one write, copied nowhere: a message may be megabytes (the
+  // app's), and memory may have run out.
+  (void)write_pieces(2, {message, "\n"});  // nobody is left to tell; the status still says it
   return 1;
 }
 
 int print(std::string_view output) {
   return write_all(1, output) ? 0 : report("Could not write to standard output");
+}
+
+int print_line(std::string_view output) {
+  return write_pieces(1, {output, "\n"}) ? 0 : report("Could not write to standard output");
 }
 
 }  // namespace quorvi

@@ -13,5 +13,7 @@ int report(std::string_view message);
 // Writes a result to standard output; returns 0, or reports "Could not write to standard
 // output" and returns 1, so that a lost result is never taken for success.
 int print(std::string_view output);
+// The same, with a line feed after the output.
+int print_line(std::string_view output);
 
 }  // namespace quorvi

@@ -1,6 +1,9 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <iterator>
 
 #include "platform/io.h"
 #include "platform/wait.h"
@@ -31,6 +34,37 @@ bool write_all(int fd, std::string_view bytes, WriteCall call) {
     }
     if (written == 0) return false;
     bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
+
+bool write_pieces(int fd, std::initializer_list<std::string_view> pieces) {
+  struct iovec vectors[8];
+  size_t count = 0;
+  for (std::string_view piece : pieces) {
+    if (piece.empty()) continue;
+    if (count == std::size(vectors)) return false;
+    vectors[count++] = {const_cast<char*>(piece.data()), piece.size()};
+  }
+  struct iovec* next = vectors;
+  while (count > 0) {
+    ssize_t written = ::writev(fd, next, static_cast<int>(count));
+    if (written < 0) {
+      if (errno == EINTR || waited_after_again(fd, Waiting::kWrite)) continue;
+      return false;
+    }
+    if (written == 0) return false;
+    // Drops what went out; the rest of a piece cut short goes with the next call.
+    auto done = static_cast<size_t>(written);
+    while (count > 0 && done >= next->iov_len) {
+      done -= next->iov_len;
+      ++next;
+      --count;
+    }
+    if (count > 0) {
+      next->iov_base = static_cast<char*>(next->iov_base) + done;
+      next->iov_len -= done;
+    }
   }
   return true;
 }

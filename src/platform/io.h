@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <sys/types.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,10 @@ using WriteCall = ssize_t (*)(int fd, const void* data, size_t size);
 // Writes every byte with `call`, repeating partial writes. False on any failure, a write of no
 // bytes included.
 [[nodiscard]] bool write_all(int fd, std::string_view bytes, WriteCall call = nullptr);
+
+// Writes the pieces one after another with as few system calls as they allow (one, unless the
+// descriptor takes part), allocating nothing. At most eight pieces.
+[[nodiscard]] bool write_pieces(int fd, std::initializer_list<std::string_view> pieces);
 
 // One read(2): the byte count, 0 at end of input, -1 on failure.
 [[nodiscard]] ssize_t read_some(int fd, char* buffer, size_t size);

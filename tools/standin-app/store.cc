@@ -52,8 +52,9 @@ std::optional<std::vector<std::string>> tag_list(const Json& scope, const char* 
 }
 
 Reply perform(Store& store, std::string_view body, std::string_view token) {
-  auto request = mcp::parse(body);
-  if (!request || !request->is_object()) return fail("Invalid request");
+  auto parsed = mcp::parse(body);
+  if (!parsed || !(*parsed)->is_object()) return fail("Invalid request");
+  const Json* request = &**parsed;
   const Json* sent = member(*request, "token");
   if (!sent || !sent->is_string() || sent->get<std::string>() != token) {
     return fail("Unauthorized");

@@ -1,21 +1,20 @@
-// The lean parse of a large answer that is only passed on: of the root object only the wanted
-// members are kept, each as compact text rather than as a tree, so that it takes about the size
-// of its text whatever shape it has (a tree of many small values takes tens of times more).
+// The connector's answer, read without building its tree: of an answer of up to 8 MiB only the
+// "error" message and the "result" value matter, and a tree of its many small values would take
+// tens of times its size. The result is kept as compact text, exactly as `write` writes it.
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "base/outcome.h"
 #include "cli/mcp/json.h"
 
 namespace quorvi::mcp {
 
 // The compact text of one value, exactly as `write` writes the value: members in ascending byte
-// order of their names, the last of equal names kept.
+// order of their names, the last of equal names kept. The one carrier of the app's text, which
+// the program passes on without looking into it.
 class Prewritten {
  public:
   // An object, from its "{" to past its "}", whose members are written in the order that the
@@ -28,24 +27,24 @@ class Prewritten {
   explicit Prewritten(const Json& value) : text_(write(value)) {}
 
   // Objects whose members came out of order are put in order on the first call, so that the
-  // holder can free the text the value was parsed from before that copy is made.
+  // holder can free the text the value was read from before that copy is made.
   const std::string& text();
   std::string take() &&;
 
  private:
-  friend class LeanBuilder;
+  friend class AnswerReader;
 
   void put_in_order();
 
-  std::string text_;  // as parsed: members in the order they came
+  std::string text_;  // as read: members in the order they came
   std::vector<std::uint32_t> order_;
   std::vector<Reordered> reordered_;
 };
 
-// Of a root object, the members named in `wanted`, in that order: nothing for one that is absent,
-// and for all when the root is no object. Refuses exactly what parse refuses.
-using Members = std::vector<std::optional<Prewritten>>;
-std::optional<Members> parse_members(std::string_view text,
-                                     std::initializer_list<std::string_view> wanted);
+// What an answer body carries: its "error" as the message when that is a string (the last
+// "error" member counts), else the text of its "result" (null when absent, or when the body is no
+// object). A body that is not one JSON value: "Invalid connector response". The body is freed
+// before the result is put in order.
+[[nodiscard]] Outcome<Prewritten> read_answer(std::string body);
 
 }  // namespace quorvi::mcp

@@ -1,4 +1,4 @@
-#include "cli/mcp/lean.h"
+#include "cli/mcp/answer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,17 @@
 namespace quorvi::mcp {
 namespace {
 
-// Of the root object, each wanted member must be exactly the text the full tree gives, member
-// order and duplicate rules included, however the members came.
-TEST(Lean, ParseMembersWritesWhatTheTreeWrites) {
+// What the full tree gives: the last "error" member's text when it is a string (as "!" and the
+// message), else the compact text of the last "result" member, or null.
+std::string from_tree(const Json& tree) {
+  if (tree.is_object() && tree.contains("error") && tree["error"].is_string())
+    return "!" + tree["error"].get<std::string>();
+  return tree.is_object() && tree.contains("result") ? write(tree["result"]) : "null";
+}
+
+// An answer's message or result is exactly what the full tree gives, member order and duplicate
+// rules included, however the members came.
+TEST(Answer, ReadsWhatTheTreeGives) {
   std::string reversed = "{", nested = "0";
   for (int i = 999; i >= 0; --i)
     reversed += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + (i ? "," : "}");
@@ -21,6 +29,13 @@ TEST(Lean, ParseMembersWritesWhatTheTreeWrites) {
       R"({"result":{"b":{"y":1,"x":2,"y":3},"a":0,"b":{"z":[]},"\n":1,"\u007f":2,"\u00e9":3,"z":4}})",
       R"({"result":1,"result":{"k":"v"},"error":null})",
       R"({"error":["x"],"result":"s","skip":{"a":[1,2]}})",
+      R"({"result":1,"error":"Note not found"})",
+      R"({"error":"caf\u00e9\n","result":1})",
+      R"({"error":"first","error":7,"result":2})",
+      R"({"error":7,"error":"last","result":{"a":[1,{"error":"inner"}]}})",
+      R"({"error":{"error":"x"},"result":[{"result":0}]})",
+      R"({"error":""})",
+      R"({"result":[1],"result":[2,3]})",
       R"({"result":[)" + std::string(125, '[') + std::string(125, ']') + "]}",
       R"({"result":{"b":{"d":1,"c":2},"a":[{"z":1,"y":{"q":0,"p":0}}]}})",
       R"({"result":{"a\"":1,"\"":2,"\\":3,"\u0001":4,"\u001f":5," ":6,"!":7,"a":8,"\t":9,"":0}})",
@@ -34,16 +49,12 @@ TEST(Lean, ParseMembersWritesWhatTheTreeWrites) {
       "[{\"b\":1,\"a\":2},3]",
       "\"text\""};
   for (const std::string& text : cases) {
-    std::optional<Json> tree = parse(text);
-    std::optional<Members> lean = parse_members(text, {"error", "result"});
-    ASSERT_TRUE(tree && lean) << text;
-    for (size_t i = 0; i < 2; ++i) {
-      const char* name = i ? "result" : "error";
-      bool present = tree->is_object() && tree->contains(name);
-      EXPECT_EQ((*lean)[i] ? (*lean)[i]->text() : "(absent)",
-                present ? write((*tree)[name]) : "(absent)")
-          << text;
-    }
+    std::optional<Parsed> tree = parse(text);
+    ASSERT_TRUE(tree) << text;
+    Outcome<Prewritten> answer = read_answer(text);
+    EXPECT_EQ(failed(answer) ? "!" + message_of(answer) : value_of(answer).text(),
+              from_tree(**tree))
+        << text;
   }
   // Exactly one value of strict JSON, no byte-order mark, no NUL byte anywhere (the tree's lexer
   // stops at one: found by fuzzing), at most 127 levels deep.
@@ -72,9 +83,16 @@ TEST(Lean, ParseMembersWritesWhatTheTreeWrites) {
       "\"\xff\"",
       "\"\xED\xA0\x80\"",
       "\"abc",
-      "\xEF\xBB\xBF[]"};
-  for (const std::string& text : refused)
-    EXPECT_FALSE(parse(text) || parse_members(text, {"result"})) << text;
+      "\xEF\xBB\xBF[]",
+      "\f[]",
+      std::string("\"a\0\"", 4),
+      "{\"result\":1}x"};
+  for (const std::string& text : refused) {
+    EXPECT_FALSE(parse(text)) << text;
+    Outcome<Prewritten> answer = read_answer(text);
+    EXPECT_EQ(failed(answer) ? message_of(answer) : "accepted", "Invalid connector response")
+        << text;
+  }
 }
 
 }  // namespace

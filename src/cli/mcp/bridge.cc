@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <new>
 
 #include "base/utf8.h"
 #include "cli/mcp/discovery.h"
@@ -85,20 +84,23 @@ void pause_between_attempts() {
   return connection;
 }
 
-[[nodiscard]] Outcome<std::string> request_body(std::string_view operation, Json arguments,
-                                                const std::string& token, Json scope) {
-  ReleaseAtExit release_arguments(arguments);
+// The request as compact JSON: its four members written in their order, the arguments as they
+// were given.
+[[nodiscard]] Outcome<std::string> request_body(std::string_view operation, const Json& arguments,
+                                                const std::string& token, const Json& scope) {
   // Our writer copies strings as they are, so text that is not UTF-8 must be stopped here.
   if (!valid_utf8(operation)) return fail("Invalid request");
-  Json request = Json::object();
-  ReleaseAtExit release_request(request);
-  request["arguments"] = std::move(arguments);
-  request["operation"] = std::string(operation);
-  request["scope"] = std::move(scope);
-  request["token"] = token;
   std::string body;
   body.reserve(128);
-  write(request, body);
+  body += "{\"arguments\":";
+  write(arguments, body);
+  body += ",\"operation\":";
+  write_string(operation, body);
+  body += ",\"scope\":";
+  write(scope, body);
+  body += ",\"token\":";
+  write_string(token, body);
+  body += '}';
   if (body.size() > kMaxRequestBody) return fail(kRequestTooLarge);
   return body;
 }
@@ -128,25 +130,26 @@ bool send_all(int fd, std::string_view bytes) {
   return body;
 }
 
-[[nodiscard]] ConnectorResult exchange(std::string_view operation, Json arguments, bool& sent) {
-  ReleaseAtExit release_arguments(arguments);
+[[nodiscard]] Outcome<Request> prepare(std::string_view operation, Parsed arguments) {
   // Read before connecting: a scope that cannot be honoured is refused at once, with no app
   // launched and no wait.
   Outcome<Json> tags = scope();
   if (failed(tags)) return failure_of(tags);
   Outcome<Connection> connection = connect_or_launch();
   if (failed(connection)) return failure_of(connection);
-  // Owns the connection from here on, so every path below closes it.
-  Fd socket = std::move(value_of(connection).socket);
-
-  Outcome<std::string> body = request_body(operation, std::move(arguments),
-                                           value_of(connection).token, std::move(value_of(tags)));
+  Outcome<std::string> body =
+      request_body(operation, *arguments, value_of(connection).token, value_of(tags));
   if (failed(body)) return failure_of(body);
-  sent = true;
-  if (!send_frame(socket.get(), value_of(body))) return fail(kSendFailed);
-  Outcome<std::string> response = receive_frame(socket.get());
+  return Request{std::move(value_of(connection).socket), std::move(value_of(body))};
+}
+
+[[nodiscard]] ConnectorResult exchange(Request request) {
+  if (!send_frame(request.socket.get(), request.body)) return fail(kSendFailed);
+  request.body = std::string();
+  Outcome<std::string> response = receive_frame(request.socket.get());
+  request.socket.reset();
   if (failed(response)) return failure_of(response);
-  return response_outcome(value_of(response));
+  return read_answer(std::move(value_of(response)));
 }
 
 }  // namespace
@@ -160,29 +163,6 @@ std::string app_bundle_path(const std::optional<std::string>& executable) {
   return has_app_extension(path) ? path : kDefaultApp;
 }
 
-ConnectorResult response_outcome(std::string_view body) {
-  // Of an answer of up to 8 MiB only these members matter, and a tree of its many small values
-  // would take tens of times its size.
-  std::optional<Members> members = parse_members(body, {"error", "result"});
-  if (!members) return fail("Invalid connector response");
-  std::optional<Prewritten>& error = (*members)[0];
-  if (error && error->text().starts_with('"'))
-    return fail(parse(error->text())->get<std::string>());
-  std::optional<Prewritten>& result = (*members)[1];
-  if (!result) return Prewritten(Json(nullptr));
-  return std::move(*result);
-}
-
-ConnectorResult bridge(std::string_view operation, Json arguments) {
-  ReleaseAtExit release_arguments(arguments);
-  bool sent = false;
-  try {
-    return exchange(operation, std::move(arguments), sent);
-  } catch (const std::bad_alloc&) {
-    // Everything built for the call is released by now. Once the request may have left, the
-    // app may have carried it out.
-    return fail(sent ? kResponseMemory : kRequestMemory);
-  }
-}
+const Connector bridge = {prepare, exchange};
 
 }  // namespace quorvi::mcp

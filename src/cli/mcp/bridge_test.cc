@@ -8,22 +8,6 @@
 namespace quorvi::mcp {
 namespace {
 
-// The app's answer body: its result as compact JSON, or "!" and the failure shown to the user.
-TEST(Bridge, ResponseOutcomeRows) {
-  const std::pair<std::string, std::string> rows[] = {
-      {R"({"result":{"b":1,"a":[true]}})", R"({"a":[true],"b":1})"},
-      {R"({"result":1,"error":"Note not found"})", "!Note not found"},
-      {R"({"error":"caf\u00e9\n"})", "!caf\xC3\xA9\n"},
-      {R"({"error":7})", "null"},  // only a string error is a failure
-      {"[1,2]", "null"},
-      {"{\"result\":1}x", "!Invalid connector response"},
-  };
-  for (const auto& [body, expected] : rows) {
-    ConnectorResult got = response_outcome(body);
-    EXPECT_EQ(failed(got) ? "!" + message_of(got) : value_of(got).text(), expected) << body;
-  }
-}
-
 TEST(Bridge, AppBundleFromExecutablePath) {
   constexpr char kDefault[] = "/Applications/Quorvi.app";
   const std::pair<std::optional<std::string>, std::string> rows[] = {

@@ -222,8 +222,9 @@ Outcome<Ok> check_private(const std::string& path, EndpointKind kind) {
 
 Outcome<Rendezvous> read_rendezvous(std::string_view bytes) {
   if (bytes.size() > kMaxRendezvous) return fail(kBadDiscoveryFile);
-  std::optional<Json> value = parse(bytes);
-  if (!value) return fail(kBadDiscoveryFile);
+  std::optional<Parsed> parsed = parse(bytes);
+  if (!parsed) return fail(kBadDiscoveryFile);
+  const Json* value = &**parsed;
   if (!value->is_object()) return fail(kBadEndpoint);
   auto socket = value->find("socket");
   if (socket == value->end() || !socket->is_string() ||

@@ -55,25 +55,25 @@ std::string input_message(InputFault fault, const std::string& name) {
 }
 
 int request(const std::string& operation, const std::string& word) {
-  bool answered = false;
+  // Whether the request may have reached the app: memory that runs out from then on leaves the
+  // user to check the note.
+  bool sent = false;
   try {
     Outcome<std::string> arguments = arguments_text(word);
     if (failed(arguments)) return report(message_of(arguments));
     // The parser's own account of the fault is not shown.
-    std::optional<Json> object = parse(value_of(arguments));
-    if (!object) return report("Arguments must be a JSON object");
-    ReleaseAtExit release_object(*object);
-    if (!object->is_object()) return report("Arguments must be a JSON object");
+    std::optional<Parsed> object = parse(value_of(arguments));
+    if (!object || !(*object)->is_object()) return report("Arguments must be a JSON object");
     // The text of the arguments is no longer needed once they are parsed.
     arguments = std::string();
-    ConnectorResult result = bridge(operation, std::move(*object));
+    Outcome<Request> prepared = bridge.prepare(operation, std::move(*object));
+    if (failed(prepared)) return report(message_of(prepared));
+    sent = true;
+    ConnectorResult result = bridge.exchange(std::move(value_of(prepared)));
     if (failed(result)) return report(message_of(result));
-    answered = true;
-    std::string out = std::move(value_of(result)).take();
-    out += '\n';
-    return print(out);
+    return print_line(std::move(value_of(result)).take());
   } catch (const std::bad_alloc&) {
-    return report(answered ? kResponseMemory : kRequestMemory);
+    return report(sent ? kResponseMemory : kRequestMemory);
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include "cli/mcp/json.h"
 #include "cli/mcp/session.h"
+#include "cli/mcp/tool_result.h"
 #include "platform/io.h"
 #include "platform/standard_streams.h"
 
@@ -80,70 +81,78 @@ bool skip_line(Reader& reader) {
   }
 }
 
-// `text` is the caller's buffer, kept from one response to the next so that it is not grown
-// again for each one.
-[[nodiscard]] bool send(int output, const Json& response, std::string& text) {
-  text.clear();
-  // Room for exactly this line: a buffer grown by doubling would, while copying, hold up to
-  // twice a large answer.
-  text.reserve(written_size(response) + 1);
-  write(response, text);
-  text.push_back('\n');
-  return write_all(output, text);
+// The app's answer to an accepted tool call. `fallback` is set, before the app may have the
+// request, to the answer that memory running out from then on calls for: the call's failure.
+ConnectorResult call_app(const ToolAnswer& tool, ToolCall& call, const Connector& connector,
+                         std::string& fallback) {
+  Outcome<Request> request = connector.prepare(call.operation, std::move(call.arguments));
+  if (failed(request)) return failure_of(request);
+  std::string reached;  // whole before it stands in for the answer
+  write_tool_response(tool.id, fail(kResponseMemory), tool.stateless, reached);
+  fallback = std::move(reached);
+  return connector.exchange(std::move(value_of(request)));
+}
+
+// Writes the tool result of a tools/call into `text`: of the call, or of its refusal.
+void answer_tool(ToolAnswer& tool, const Connector& connector, std::string& text,
+                 std::string& fallback) {
+  ConnectorResult result = failed(tool.call)
+                               ? ConnectorResult(failure_of(tool.call))
+                               : call_app(tool, value_of(tool.call), connector, fallback);
+  write_tool_response(tool.id, std::move(result), tool.stateless, text);
+}
+
+// Answers one line into `text`, in the order the lines go out. `fallback` is kept ready for
+// memory running out: the answer that then stands in for this message's, once its id is known.
+void answer_line(Session& session, std::string_view line, const Connector& connector,
+                 std::string& text, std::string& fallback) {
+  if (line.size() > kMaxLine) {
+    text += error_line(nullptr, ErrorCode::kInvalidRequest, "Request exceeds 1 MB");
+    return;
+  }
+  // The id first, without the tree, so that running out of memory while the tree is built can
+  // still be answered for it.
+  std::optional<Json> id = read_id(line);
+  if (id) fallback = error_line(*id, ErrorCode::kInternalError, "Internal error");
+  std::optional<Parsed> message = id ? parse(line) : std::nullopt;
+  if (!message) {
+    text += error_line(nullptr, ErrorCode::kParseError, "Parse error");
+    return;
+  }
+  Reply reply = session.respond(std::move(*message));
+  text += reply.notification;
+  text += reply.response;
+  if (reply.tool) answer_tool(*reply.tool, connector, text, fallback);
 }
 
 }  // namespace
 
-Outcome<Ok> serve(int input, int output, const ConnectorCall& connector) {
+Outcome<Ok> serve(int input, int output, const Connector& connector) {
   Reader reader{input};
   Session session;
-  std::string line, text;
-  // Whether the message being answered reached the connector: the app may then have carried it
-  // out, and a failure after that must say so in a tool result for the request's id.
-  bool reached = false;
-  const ConnectorCall tracked = [&](std::string_view operation, Json arguments) {
-    reached = true;
-    return connector(operation, std::move(arguments));
-  };
+  std::string line, text, fallback;
+  const std::string no_id = error_line(nullptr, ErrorCode::kInternalError, "Internal error");
   for (;;) {
     line.clear();
     Read state = read_line(reader, line, kMaxLine + 1);
     if (state == Read::kEnded) return Ok{};
     if (state == Read::kFailed) return fail("MCP input failed");
-
-    std::optional<Json> response;
-    Json id;
-    bool stateless = false;
-    reached = false;
-    try {
-      if (line.size() > kMaxLine) {
-        if (line.back() != '\n' && !skip_line(reader)) return fail("MCP input failed");
-        response = error_response(nullptr, ErrorCode::kInvalidRequest, "Request exceeds 1 MB");
-      } else if (std::optional<Json> message = parse(line)) {
-        ReleaseAtExit release_message(*message);
-        if (auto found = message->find("id"); message->is_object() && found != message->end()) {
-          if (found->is_string() || found->is_number()) id = *found;
-        }
-        stateless = is_stateless(*message);
-        Reply reply = session.respond(std::move(*message), tracked);
-        if (reply.notification && !send(output, *reply.notification, text)) {
-          return fail("MCP output failed");
-        }
-        response = std::move(reply.response);
-      } else {
-        response = error_response(nullptr, ErrorCode::kParseError, "Parse error");
-      }
-      if (response && !send(output, *response, text)) return fail("MCP output failed");
-    } catch (const std::bad_alloc&) {
-      // Memory ran out somewhere in this message, and everything built for it is freed. A
-      // short answer still fits, and the session goes on.
-      if (response) release(*response);
-      response.reset();
-      text = std::string();
-      Json answer = reached ? tool_failure_response(std::move(id), kResponseMemory, stateless)
-                            : error_response(&id, ErrorCode::kInternalError, "Internal error");
-      if (!send(output, answer, text)) return fail("MCP output failed");
+    if (line.size() > kMaxLine && line.back() != '\n' && !skip_line(reader)) {
+      return fail("MCP input failed");
     }
+
+    text.clear();
+    fallback.clear();
+    bool out_of_memory = false;
+    try {
+      answer_line(session, line, connector, text, fallback);
+    } catch (const std::bad_alloc&) {
+      // Memory ran out somewhere in this message, and everything built for it is freed by now.
+      // The answer that was kept ready goes instead, and the session goes on.
+      out_of_memory = true;
+    }
+    const std::string& answer = !out_of_memory ? text : fallback.empty() ? no_id : fallback;
+    if (!write_all(output, answer)) return fail("MCP output failed");
   }
 }
 

@@ -10,6 +10,6 @@ namespace quorvi::mcp {
 inline constexpr size_t kMaxLine = 1u << 20;
 
 // Serves until `input` ends (Ok) or reading or writing fails (a message, not shown to users).
-[[nodiscard]] Outcome<Ok> serve(int input, int output, const ConnectorCall& connector);
+[[nodiscard]] Outcome<Ok> serve(int input, int output, const Connector& connector);
 
 }  // namespace quorvi::mcp

@@ -39,7 +39,7 @@ Fd temp_file(const std::string& bytes = "") {
 
 // Serves `input` into a temporary file: whether it ended well, and what it wrote. Without a
 // connector no message may reach one.
-std::pair<bool, std::string> serve_from(int input, const ConnectorCall& connector = {}) {
+std::pair<bool, std::string> serve_from(int input, const Connector& connector = {}) {
   Fd output = temp_file();
   bool ok = !failed(serve(input, output.get(), connector));
   std::string text(65536, '\0');
@@ -94,9 +94,10 @@ TEST(Serve, WaitsOnNonBlockingInputThroughSignals) {
   EXPECT_EQ(served, std::make_pair(true, kPong));
 }
 
-// Memory that runs out once a call has reached the app: the app may have carried it out, so the
-// request is answered for its id with a tool result that says so, and the session goes on.
-TEST(Serve, MemoryRunningOutAfterTheAppWasReached) {
+// Memory that runs out while a call is made. Before the request may have reached the app, the
+// request is answered for its id with an internal error; once it may have, the app may have
+// carried the call out, so the answer is a tool result that says so. The session goes on.
+TEST(Serve, MemoryRunningOutWhileACallIsMade) {
   const std::string input =
       R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":"2025-06-18",)"
       R"("capabilities":{},"clientInfo":{}}})"
@@ -110,19 +111,31 @@ TEST(Serve, MemoryRunningOutAfterTheAppWasReached) {
       R"("io.modelcontextprotocol/clientCapabilities":{}}}})"
       "\n" +
       kPing + "\n";
-  auto exhausted = [](std::string_view, Json) -> ConnectorResult { throw std::bad_alloc(); };
-  auto [ok, out] = serve_from(temp_file(input).get(), exhausted);
-  EXPECT_TRUE(ok);
+  const Connector before = {
+      [](std::string_view, Parsed) -> Outcome<Request> { throw std::bad_alloc(); },
+      [](Request) -> ConnectorResult { return fail("unreached"); }};
+  const Connector after = {[](std::string_view, Parsed) -> Outcome<Request> { return Request{}; },
+                           [](Request) -> ConnectorResult { throw std::bad_alloc(); }};
   const std::string failed =
       R"("content":[{"text":"Not enough memory for the connector response; check the note )"
       R"(before retrying changes","type":"text"}],"isError":true)";
-  // In the stateless revision the failure is still a complete result that names the server.
-  EXPECT_TRUE(out.ends_with(
-      R"({"id":"c","jsonrpc":"2.0","result":{)" + failed + "}}\n" +
-      R"({"id":"s","jsonrpc":"2.0","result":{"_meta":{"io.modelcontextprotocol/serverInfo":)"
-      R"({"name":"Quorvi","version":"0.11.0"}},)" +
-      failed + R"(,"resultType":"complete"}})" + "\n" + kPong))
-      << out;
+  const std::pair<const Connector*, std::string> rows[] = {
+      {&before, R"({"error":{"code":-32603,"message":"Internal error"},"id":"c","jsonrpc":"2.0"})"
+                "\n"
+                R"({"error":{"code":-32603,"message":"Internal error"},"id":"s","jsonrpc":"2.0"})"
+                "\n"},
+      // In the stateless revision the failure is still a complete result that names the server.
+      {&after,
+       R"({"id":"c","jsonrpc":"2.0","result":{)" + failed + "}}\n" +
+           R"({"id":"s","jsonrpc":"2.0","result":{"_meta":{"io.modelcontextprotocol/serverInfo":)"
+           R"({"name":"Quorvi","version":"0.11.0"}},)" +
+           failed + R"(,"resultType":"complete"}})" + "\n"},
+  };
+  for (const auto& [connector, answers] : rows) {
+    auto [ok, out] = serve_from(temp_file(input).get(), *connector);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(out.ends_with(answers + kPong)) << out;
+  }
 }
 
 }  // namespace

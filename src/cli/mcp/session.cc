@@ -7,7 +7,6 @@
 #include <utility>
 #include <variant>
 
-#include "cli/mcp/tool_result.h"
 #include "cli/mcp/tools.h"
 #include "cli/mcp/validate.h"
 
@@ -70,42 +69,78 @@ constexpr Fixed kInvalidCursor{ErrorCode::kInvalidParams, "Invalid cursor"};
 constexpr Fixed kInvalidFilter{ErrorCode::kInvalidParams, "Invalid subscription filter"};
 constexpr Fixed kUnsupportedVersion{ErrorCode::kUnsupportedVersion, "Unsupported protocol version"};
 
-// A method's result object, or the error to answer instead.
-using Answer = std::variant<Json, Error>;
+// A method's result: an object, and at most one more member whose value is already written
+// (the catalogue, written once for all tools/list answers).
+struct Result {
+  Result(Json object) : object(std::move(object)) {}  // NOLINT: every handler returns one
+  Json object;
+  std::string_view written_name = {}, written_value = {};
+};
+
+// What a method answers: its result, the error to answer instead, or a tool call to make.
+using Answer = std::variant<Result, Error, Outcome<ToolCall>>;
 
 // Which revision a request belongs to: the handshake session, or the stateless revision.
 enum class Era { kSession, kStateless };
 
 struct Context {
-  const ConnectorCall& connector;
   Era era;
 };
 
-Json error_with(Json id, Error error) {
+// The members of `result` in byte order of their names, the written one among them.
+void write_result(const Result& result, std::string& line) {
+  line += '{';
+  bool first = true, placed = result.written_name.empty();
+  auto separate = [&] {
+    if (!first) line += ',';
+    first = false;
+  };
+  auto place_written = [&] {
+    separate();
+    write_string(result.written_name, line);
+    line += ':';
+    line += result.written_value;
+    placed = true;
+  };
+  for (const auto& [name, value] : result.object.get_ref<const Json::object_t&>()) {
+    if (!placed && result.written_name < name) place_written();
+    separate();
+    write_string(name, line);
+    line += ':';
+    write(value, line);
+  }
+  if (!placed) place_written();
+  line += '}';
+}
+
+// The line {"id":id,"jsonrpc":"2.0","result":result}.
+std::string success_line(const Json& id, const Result& result) {
+  std::string line = "{\"id\":";
+  write(id, line);
+  line += ",\"jsonrpc\":\"2.0\",\"result\":";
+  write_result(result, line);
+  line += "}\n";
+  return line;
+}
+
+std::string error_line_of(const Json& id, const Error& error) {
   Json body = Json::object();
   body["code"] = static_cast<std::int32_t>(error.code);
-  if (!error.data.is_null()) body["data"] = std::move(error.data);
-  body["message"] = std::move(error.message);
-  Json response = Json::object();
-  response["error"] = std::move(body);
-  response["id"] = std::move(id);
-  response["jsonrpc"] = "2.0";
-  return response;
+  if (!error.data.is_null()) body["data"] = error.data;
+  body["message"] = error.message;
+  std::string line = "{\"error\":";
+  write(body, line);
+  line += ",\"id\":";
+  write(id, line);
+  line += ",\"jsonrpc\":\"2.0\"}\n";
+  return line;
 }
 
 // A reply of one response and no notification.
-Reply only(Json response) {
+Reply only(std::string response) {
   Reply reply;
   reply.response = std::move(response);
   return reply;
-}
-
-Json success_with(Json id, Json result) {
-  Json response = Json::object();
-  response["id"] = std::move(id);
-  response["jsonrpc"] = "2.0";
-  response["result"] = std::move(result);
-  return response;
 }
 
 const Json* member(const Json& object, std::string_view name) {
@@ -131,13 +166,6 @@ bool valid_envelope(const Json& message) {
 const Json& server_info() {
   static const Json info = Json::object({{"name", kServerName}, {"version", kServerVersion}});
   return info;
-}
-
-// The same, as every stateless result carries it: written once, since copying the text is cheaper
-// than copying the object.
-const Json& server_info_written() {
-  static const Json written = prewritten(server_info());
-  return written;
 }
 
 [[nodiscard]] Answer ping(Json&, const Context&) {
@@ -198,8 +226,11 @@ const Json& catalogue() {
 [[nodiscard]] Answer list_tools(Json& params, const Context& context) {
   // The whole catalogue comes in one answer, so no cursor was ever handed out.
   if (context.era == Era::kStateless && member(params, "cursor")) return kInvalidCursor;
-  static const Json written = prewritten(catalogue());
-  return Json::object({{"tools", written}});
+  static const std::string written = write(catalogue());
+  Result result(Json::object());
+  result.written_name = "tools";
+  result.written_value = written;
+  return result;
 }
 
 [[nodiscard]] Answer call_tool(Json& params, const Context& context) {
@@ -219,24 +250,23 @@ const Json& catalogue() {
   if (!tool) return Error{ErrorCode::kInvalidParams, "Unknown tool " + write(*name)};
 
   // The arguments may be large: they are moved out of the message, never copied.
-  Json arguments = Json::object();
-  ReleaseAtExit release_arguments(arguments);
+  Parsed arguments(Json::object());
   if (auto found = params.find("arguments"); found != params.end()) {
-    arguments = std::move(*found);
+    arguments = Parsed(std::move(*found));
   }
   const Json* schema = member(*tool, "inputSchema");
   if (context.era == Era::kSession) {
-    if (!schema || !valid_arguments(*schema, arguments)) return kInvalidArguments;
+    if (!schema || !valid_arguments(*schema, *arguments)) return kInvalidArguments;
   } else if (std::optional<std::string> fault =
-                 schema ? argument_fault(*schema, arguments) : "the tool has no schema") {
+                 schema ? argument_fault(*schema, *arguments) : "the tool has no schema") {
     // The stateless revision counts refused arguments among tool errors: the model reads why
     // and can correct its call, where a protocol error would stop at the client.
-    return tool_result(fail(wanted + ": " + *fault));
+    return Outcome<ToolCall>(fail(wanted + ": " + *fault));
   }
 
   std::string_view operation = wanted;
   if (operation.starts_with(kToolPrefix)) operation.remove_prefix(sizeof kToolPrefix - 1);
-  return tool_result(context.connector(operation, std::move(arguments)));
+  return Outcome<ToolCall>(ToolCall{std::string(operation), std::move(arguments)});
 }
 
 // Which session state a method may be used in. Outside it the method is answered as an unknown
@@ -278,7 +308,7 @@ const Json* stateless_meta(const Json& params) {
 // Every result of the stateless revision is complete and names the server.
 void mark_complete(Json& result) {
   result["resultType"] = "complete";
-  result["_meta"][kServerInfoKey] = server_info_written();
+  result["_meta"][kServerInfoKey] = server_info();
 }
 
 bool is_integer(const Json& value) {
@@ -351,92 +381,130 @@ Json acknowledgement(const Json& id) {
        {"params", {{"_meta", {{kSubscriptionKey, id}}}, {"notifications", Json::object()}}}});
 }
 
+// The reply to a request whose method answered: its error, its result, or the tool call to make.
+Reply answered(Json id, Answer answer, Era era) {
+  if (auto* error = std::get_if<Error>(&answer)) return only(error_line_of(id, *error));
+  if (auto* call = std::get_if<Outcome<ToolCall>>(&answer)) {
+    Reply reply;
+    reply.tool = ToolAnswer{std::move(id), era == Era::kStateless, std::move(*call)};
+    return reply;
+  }
+  return only(success_line(id, std::get<Result>(answer)));
+}
+
 // Serves a request that carries its version and capabilities itself: the session is not asked
 // and not changed.
-Reply respond_stateless(Json id, const std::string& name, Json& params, const Json& meta,
-                        const ConnectorCall& connector) {
+Reply respond_stateless(Json id, const std::string& name, Json& params, const Json& meta) {
   if (Json issues = envelope_issues(meta); !issues.empty()) {
-    return only(error_with(std::move(id), envelope_error(std::move(issues))));
+    return only(error_line_of(id, envelope_error(std::move(issues))));
   }
   const Json& version = meta[kVersionKey];
   if (version.get_ref<const std::string&>() != kStatelessVersion) {
     Error error = kUnsupportedVersion;
     error.data =
         Json::object({{"requested", version}, {"supported", Json::array({kStatelessVersion})}});
-    return only(error_with(std::move(id), std::move(error)));
+    return only(error_line_of(id, error));
   }
   const Method* method = find_method(name);
   if (!method || method->stateless == Stateless::kNotServed) {
-    return only(error_with(std::move(id), kMethodNotFound));
+    return only(error_line_of(id, kMethodNotFound));
   }
-  Answer answer = method->handle(params, Context{connector, Era::kStateless});
-  if (auto* error = std::get_if<Error>(&answer)) {
-    return only(error_with(std::move(id), std::move(*error)));
+  Answer answer = method->handle(params, Context{Era::kStateless});
+  if (auto* result = std::get_if<Result>(&answer)) {
+    mark_complete(result->object);
+    if (method->stateless == Stateless::kCacheable) mark_cacheable(result->object);
+    if (method->stateless == Stateless::kAcknowledged) {
+      result->object["_meta"][kSubscriptionKey] = id;
+      std::string notification = write(acknowledgement(id)) + "\n";
+      Reply reply = answered(std::move(id), std::move(answer), Era::kStateless);
+      reply.notification = std::move(notification);
+      return reply;
+    }
   }
-  Json& result = std::get<Json>(answer);
-  mark_complete(result);
-  if (method->stateless == Stateless::kCacheable) mark_cacheable(result);
-  Reply reply;
-  if (method->stateless == Stateless::kAcknowledged) {
-    reply.notification = acknowledgement(id);
-    result["_meta"][kSubscriptionKey] = id;
-  }
-  reply.response = success_with(std::move(id), std::move(result));
-  return reply;
+  return answered(std::move(id), std::move(answer), Era::kStateless);
 }
+
+// Reads a message's id as its text is scanned: the last "id" member of the root object, when it
+// is a string or a number.
+struct IdReader {
+  size_t depth = 0;
+  bool at_id = false;  // the value next read at depth 1 is the id's
+  Json id;
+
+  // At the start of a value: an id that is not a string or a number is none.
+  bool value(Json scalar) {
+    if (depth == 1 && at_id) id = std::move(scalar);
+    return true;
+  }
+  bool null() { return value(nullptr); }
+  bool boolean(bool) { return value(nullptr); }
+  bool integer(std::int64_t number) { return value(number); }
+  bool unsigned_integer(std::uint64_t number) { return value(number); }
+  bool real(double number) { return value(number); }
+  bool string(const Text& text) { return value(depth == 1 && at_id ? Json(text.bytes) : Json()); }
+  bool key(const Text& name) {
+    if (depth == 1) at_id = name.bytes == "id";
+    return true;
+  }
+  bool open() {
+    value(nullptr);
+    ++depth;
+    return true;
+  }
+  bool start_object() { return open(); }
+  bool start_array() { return open(); }
+  bool end_object() { return --depth, true; }
+  bool end_array() { return --depth, true; }
+};
 
 }  // namespace
 
-Json error_response(const Json* id, ErrorCode code, std::string_view message) {
-  return error_with(id ? *id : Json(nullptr), Error{code, std::string(message)});
+std::string error_line(const Json& id, ErrorCode code, std::string_view message) {
+  return error_line_of(id, Error{code, std::string(message)});
 }
 
-bool is_stateless(const Json& message) {
-  const Json* params = member(message, "params");
-  return params && stateless_meta(*params);
+const Json& server_meta() {
+  static const Json meta = Json::object({{kServerInfoKey, server_info()}});
+  return meta;
 }
 
-Json tool_failure_response(Json id, std::string message, bool stateless) {
-  Json result = tool_result(fail(std::move(message)));
-  if (stateless) mark_complete(result);
-  return success_with(std::move(id), std::move(result));
+std::optional<Json> read_id(std::string_view line) {
+  IdReader reader;
+  if (!scan_json(line, reader)) return std::nullopt;
+  return std::move(reader.id);
 }
 
-Reply Session::respond(Json message, const ConnectorCall& connector) {
-  ReleaseAtExit release_message(message);
-  if (!message.is_object()) return only(error_with(nullptr, kInvalidRequest));
+Reply Session::respond(Parsed parsed) {
+  Json& message = *parsed;
+  if (!message.is_object()) return only(error_line_of(nullptr, kInvalidRequest));
   auto id = message.find("id");
   bool has_id = id != message.end();
-  if (!valid_envelope(message))
-    return only(error_with(has_id ? std::move(*id) : nullptr, kInvalidRequest));
+  if (!valid_envelope(message)) return only(error_line_of(has_id ? *id : Json(), kInvalidRequest));
 
   const std::string& name = message["method"].get_ref<const std::string&>();
-  Json params = nullptr;
-  ReleaseAtExit release_params(params);
-  if (auto found = message.find("params"); found != message.end()) params = std::move(*found);
+  Json none;
+  auto found = message.find("params");
+  Json& params = found != message.end() ? *found : none;
   const Json* meta = stateless_meta(params);
   if (!has_id) {
     // A notification of the stateless revision changes nothing, like its requests.
     if (name == "notifications/initialized" && initialize_answered_ && !meta) ready_ = true;
     return {};
   }
-  if (meta) return respond_stateless(std::move(*id), name, params, *meta, connector);
+  if (meta) return respond_stateless(*id, name, params, *meta);
 
   const Method* method = find_method(name);
   bool open = method && (method->gate == Gate::kAnyState ||
                          (method->gate == Gate::kNew && !initialize_answered_) ||
                          (method->gate == Gate::kReady && ready_));
-  if (!open) {
-    return only(error_with(std::move(*id), ready_ ? kMethodNotFound : kNotInitialized));
-  }
+  if (!open) return only(error_line_of(*id, ready_ ? kMethodNotFound : kNotInitialized));
 
-  Answer answer = method->handle(params, Context{connector, Era::kSession});
-  if (auto* error = std::get_if<Error>(&answer)) {
-    return only(error_with(std::move(*id), std::move(*error)));
-  }
+  Answer answer = method->handle(params, Context{Era::kSession});
   // Only a successful initialize answer moves the session on.
-  if (method->gate == Gate::kNew) initialize_answered_ = true;
-  return only(success_with(std::move(*id), std::move(std::get<Json>(answer))));
+  if (method->gate == Gate::kNew && std::holds_alternative<Result>(answer)) {
+    initialize_answered_ = true;
+  }
+  return answered(*id, std::move(answer), Era::kSession);
 }
 
 }  // namespace quorvi::mcp

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/mcp/connector.h"
+#include "base/outcome.h"
 #include "cli/mcp/json.h"
 
 namespace quorvi::mcp {
@@ -24,31 +24,48 @@ enum class ErrorCode : std::int32_t {
   kUnsupportedVersion = -32022,
 };
 
+// An accepted tool call: the connector operation and its arguments.
+struct ToolCall {
+  std::string operation;
+  Parsed arguments;
+};
+
+// A tools/call that is answered with a tool result (tool_result.h): the call to make, or, in the
+// stateless revision, why its arguments were refused, which the model reads as a tool error.
+struct ToolAnswer {
+  Json id;
+  bool stateless;
+  Outcome<ToolCall> call;
+};
+
 // What one message makes the server write, in this order: a notification that must come before
-// the response (a subscription's acknowledgement), then the response. A notification in gets
-// neither.
+// the response (a subscription's acknowledgement), then the response; each a whole line with its
+// line feed, or empty. A tools/call that reached the tools gives `tool` instead of a response:
+// the server makes the call and writes its result. A notification in gets nothing.
 struct Reply {
-  std::optional<Json> notification;
-  std::optional<Json> response;
+  std::string notification;
+  std::string response;
+  std::optional<ToolAnswer> tool;
 };
 
 class Session {
  public:
-  Reply respond(Json message, const ConnectorCall& connector);
+  Reply respond(Parsed message);
 
  private:
   bool initialize_answered_ = false;
   bool ready_ = false;
 };
 
-// {"error":{"code":code,"message":message},"id":id or null,"jsonrpc":"2.0"}
-Json error_response(const Json* id, ErrorCode code, std::string_view message);
+// The line {"error":{"code":code,"message":message},"id":id,"jsonrpc":"2.0"}.
+std::string error_line(const Json& id, ErrorCode code, std::string_view message);
 
-// Whether a message is of the stateless revision: its params name a version in `_meta`.
-bool is_stateless(const Json& message);
+// A message's id as an answer carries it when memory runs out before the message is served: a
+// string or a number, else null. Read without building the message's tree; nothing when the line
+// is not one JSON value.
+std::optional<Json> read_id(std::string_view line);
 
-// A tool call's failure after it reached the app: a result with `isError` true and `message`,
-// complete and naming the server in the stateless revision.
-Json tool_failure_response(Json id, std::string message, bool stateless);
+// The `_meta` that every result of the stateless revision carries, naming the server.
+const Json& server_meta();
 
 }  // namespace quorvi::mcp

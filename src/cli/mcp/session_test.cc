@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/mcp/tool_result.h"
+
 namespace quorvi::mcp {
 namespace {
 
@@ -118,25 +120,29 @@ std::string bad_meta(const std::vector<std::pair<std::string, std::string>>& iss
 
 // The connector's answers by operation: "read" a note, "tags" null, anything else a failure.
 // Each call is logged as "operation arguments".
-ConnectorCall stub(std::vector<std::string>& calls) {
-  return [&calls](std::string_view operation, Json arguments) -> ConnectorResult {
-    calls.push_back(std::string(operation) + " " + write(arguments));
-    if (operation == "read") return Prewritten(kRead);
-    if (operation == "tags") return Prewritten(Json(nullptr));
-    return fail(kAppOff);
-  };
+ConnectorResult stub(ToolCall& call, std::vector<std::string>& calls) {
+  calls.push_back(call.operation + " " + write(*call.arguments));
+  if (call.operation == "read") return Prewritten(kRead);
+  if (call.operation == "tags") return Prewritten(Json(nullptr));
+  return fail(kAppOff);
 }
 
-// What the server writes for one message, one line each, or kNone; a tools array shows as its
-// length.
-std::string shown(Reply reply) {
+// What the server writes for one message, without line feeds, or kNone; a tool call is answered
+// by the stub, and a tools array shows as its length.
+std::string shown(Reply reply, std::vector<std::string>& calls) {
+  std::string written = reply.notification + reply.response;
+  if (reply.tool) {
+    Outcome<ToolCall>& call = reply.tool->call;
+    write_tool_response(reply.tool->id,
+                        failed(call) ? failure_of(call) : stub(value_of(call), calls),
+                        reply.tool->stateless, written);
+  }
   std::string lines;
-  for (std::optional<Json>* line : {&reply.notification, &reply.response}) {
-    if (!*line) continue;
-    Json* listed = (*line)->contains("result") ? &(**line)["result"] : nullptr;
-    if (listed && listed->contains("tools"))
-      (*listed)["tools"] = parse(write((*listed)["tools"]))->size();
-    lines += (lines.empty() ? "" : "\n") + write(**line);
+  for (size_t at = 0, end; (end = written.find('\n', at)) != std::string::npos; at = end + 1) {
+    Parsed line = std::move(*parse(std::string_view(written).substr(at, end - at)));
+    Json* listed = line->contains("result") ? &(*line)["result"] : nullptr;
+    if (listed && listed->contains("tools")) (*listed)["tools"] = (*listed)["tools"].size();
+    lines += (lines.empty() ? "" : "\n") + write(*line);
   }
   return lines.empty() ? kNone : lines;
 }
@@ -278,7 +284,7 @@ TEST_P(Scripts, AnswerEachStep) {
   std::vector<std::string> calls;
   for (size_t step = 0; step < script.steps.size(); ++step) {
     const auto& [in, out] = script.steps[step];
-    EXPECT_EQ(shown(session.respond(*parse(in), stub(calls))), out)
+    EXPECT_EQ(shown(session.respond(std::move(*parse(in))), calls), out)
         << "step " << step + 1 << ": " << in;
   }
   EXPECT_EQ(calls, script.calls);

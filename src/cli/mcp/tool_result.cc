@@ -1,14 +1,23 @@
 #include "cli/mcp/tool_result.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
+
+#include "cli/mcp/session.h"
 
 namespace quorvi::mcp {
 namespace {
 
-Json text_content(Json text) {
-  return Json::array({Json::object({{"text", std::move(text)}, {"type", "text"}})});
-}
+// The result object's parts around its texts, with its members in byte order of their names:
+// content, isError, structuredContent.
+constexpr std::string_view kContent = "\"content\":[{\"text\":";
+constexpr std::string_view kContentEnd = ",\"type\":\"text\"}]";
+constexpr std::string_view kStructured = ",\"structuredContent\":";
+constexpr std::string_view kResultOpen = "{\"result\":";
+// More than the line holds around the result: the id's member, the envelope, the marks of the
+// stateless revision.
+constexpr size_t kAround = 256;
 
 // A message far too long for a line: its start, cut where a character begins. Escapes make a
 // written byte at most six.
@@ -21,42 +30,75 @@ std::string shortened(std::string message) {
   return message + "...";
 }
 
+// The size of the result object, marks of the stateless revision aside, with a content text of
+// `text` bytes, written, and a structuredContent of `structured` bytes (0: none).
+size_t result_size(size_t text, bool error, size_t structured) {
+  size_t size = 1 + kContent.size() + text + kContentEnd.size() +
+                std::string_view(error ? ",\"isError\":true" : ",\"isError\":false").size() + 1;
+  if (structured) size += kStructured.size() + structured;
+  return size;
+}
+
 }  // namespace
 
-Json tool_result(ConnectorResult outcome) {
-  Json result = Json::object();
-  if (failed(outcome)) {
-    std::string& message = std::get<Message>(outcome).text;
-    if (written_size(Json(message)) > kMaxToolResult - 64) message = shortened(std::move(message));
-    result["content"] = text_content(std::move(message));
-    result["isError"] = true;
-    return result;
+void write_tool_response(const Json& id, ConnectorResult outcome, bool stateless,
+                         std::string& line) {
+  const bool error = failed(outcome);
+  std::string note, value;
+  if (error) {
+    note = std::move(std::get<Message>(outcome).text);
+    if (written_string_size({note}) > kMaxToolResult - 64) note = shortened(std::move(note));
+  } else {
+    value = std::move(value_of(outcome)).take();
   }
-  // S is held once, as the text of the content block; structuredContent repeats it.
-  Json text_form;
-  {
-    std::string value = std::move(value_of(outcome)).take();
-    text_form = prewritten_string({"{\"result\":", value, "}"});
+  // S, the answer as {"result":V}: V is held once, and S written from its pieces where it goes.
+  const size_t structured = kResultOpen.size() + value.size() + 1;
+  bool with_text = error, with_structured = false;
+  size_t size = error ? result_size(written_string_size({note}), true, 0) : 0;
+  if (!error) {
+    const size_t text = written_string_size({kResultOpen, value, "}"});
+    if ((size = result_size(text, false, structured)) <= kMaxToolResult) {
+      with_text = with_structured = true;  // both forms
+    } else if ((size = result_size(text, false, 0)) <= kMaxToolResult) {
+      with_text = true;  // the text alone
+    } else {
+      note = "The result is in structuredContent only (" + std::to_string(structured) + " bytes)";
+      size = result_size(written_string_size({note}), false, structured);
+      with_structured = size <= kMaxToolResult;
+      if (!with_structured) {
+        note = "The result of " + std::to_string(structured) + " bytes is too large to send";
+        size = result_size(written_string_size({note}), false, 0);
+      }
+    }
   }
-  const size_t structured_size = text_form.get_binary().size();
-  result["content"] = text_content(std::move(text_form));
-  result["isError"] = false;
-  result["structuredContent"] = repeat_text();
-  if (written_size(result) <= kMaxToolResult) return result;  // both forms
 
-  result.erase("structuredContent");
-  if (written_size(result) <= kMaxToolResult) return result;  // the text alone
-
-  const std::string size = std::to_string(structured_size);
-  Json structured = unquoted(std::move(result["content"][0]["text"]));
-  result["content"] = text_content("The result is in structuredContent only (" + size + " bytes)");
-  result["structuredContent"] = std::move(structured);
-  if (written_size(result) <= kMaxToolResult) return result;  // structuredContent alone
-
-  Json too_large = Json::object();
-  too_large["content"] = text_content("The result of " + size + " bytes is too large to send");
-  too_large["isError"] = false;
-  return too_large;
+  // Room for the whole line at once: a buffer grown by doubling would, while copying, hold up
+  // to twice a large answer.
+  line.reserve(line.size() + written_size(id) + size + kAround);
+  line += "{\"id\":";
+  write(id, line);
+  line += ",\"jsonrpc\":\"2.0\",\"result\":{";
+  if (stateless) {
+    line += "\"_meta\":";
+    write(server_meta(), line);
+    line += ',';
+  }
+  line += kContent;
+  if (with_text && !error) {
+    write_string({kResultOpen, value, "}"}, line);
+  } else {
+    write_string(note, line);
+  }
+  line += kContentEnd;
+  line += error ? ",\"isError\":true" : ",\"isError\":false";
+  if (stateless) line += ",\"resultType\":\"complete\"";
+  if (with_structured) {
+    line += kStructured;
+    line += kResultOpen;
+    line += value;
+    line += '}';
+  }
+  line += "}}\n";
 }
 
 }  // namespace quorvi::mcp

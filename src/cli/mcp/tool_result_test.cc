@@ -8,6 +8,16 @@
 namespace quorvi::mcp {
 namespace {
 
+// The result member of the response line written for `outcome`, which must be one line of JSON.
+Json result_of(ConnectorResult outcome) {
+  std::string line;
+  write_tool_response(Json(7), std::move(outcome), false, line);
+  EXPECT_TRUE(line.ends_with('\n') && line.find('\n') == line.size() - 1);
+  std::optional<Parsed> response = parse(line);
+  if (!response) return "not JSON";
+  return (**response)["result"];
+}
+
 // A success carries S = {"result":V} as text and as structuredContent while both fit in the
 // line's share for a tool result; then the text alone; then structuredContent with a note; then
 // only a note. V here is a string of `count` copies of one byte: a quotation mark is written as
@@ -28,11 +38,10 @@ TEST(ToolResult, EachFormUpToItsEdge) {
     const Json value(std::string(row.count, row.byte));
     const std::string structured = write(Json::object({{"result", value}}));
     const std::string size = std::to_string(structured.size());
-    const std::string written = write(tool_result(Prewritten(value)));
     SCOPED_TRACE(std::string(1, row.byte) + " x " + std::to_string(row.count));
-    EXPECT_LE(written.size(), kMaxToolResult);
-    std::optional<Json> back = parse(written);
-    ASSERT_TRUE(back);
+    const Json result = result_of(Prewritten(value));
+    EXPECT_LE(written_size(result), kMaxToolResult);
+    const Json* back = &result;
     EXPECT_EQ((*back)["isError"], false);
     const Json& text = (*back)["content"][0]["text"];
     const bool with_structured = back->contains("structuredContent");
@@ -61,7 +70,7 @@ TEST(ToolResult, FailuresKeepTheirMessage) {
       {"x" + accents, "x" + accents.substr(0, kept - 2) + "..."},  // not in the middle of an é
   };
   for (const auto& [message, shown] : rows) {
-    Json result = tool_result(fail(message));
+    Json result = result_of(fail(message));
     EXPECT_EQ(result["isError"], true);
     EXPECT_EQ(result["content"][0]["text"], shown);
   }

@@ -13,7 +13,7 @@ namespace {
 
 // A tool's schema in the catalogue, or a schema given as JSON.
 Json schema_of(const std::string& tool) {
-  if (std::optional<Json> given = parse(tool)) return *given;
+  if (std::optional<Parsed> given = parse(tool)) return **given;
   for (const Json& entry : tools())
     if (entry["name"] == "quorvi_" + tool) return entry["inputSchema"];
   ADD_FAILURE() << "no tool " << tool;
@@ -59,7 +59,7 @@ TEST(Validate, Rows) {
   };
   for (const auto& [tool, arguments, why] : rows) {
     Json schema = schema_of(tool);
-    Json value = parse(arguments).value();
+    Json value = **parse(arguments);
     std::optional<std::string> fault = argument_fault(schema, value);
     EXPECT_EQ(fault.value_or(kAccepted), why) << tool << arguments;
     EXPECT_EQ(valid_arguments(schema, value), !fault) << tool << arguments;

@@ -69,6 +69,10 @@ bool write_pieces(int fd, std::initializer_list<std::string_view> pieces) {
   return true;
 }
 
+bool is_terminal(int fd) {
+  return ::isatty(fd) == 1;
+}
+
 ssize_t read_some(int fd, char* buffer, size_t size) {
   for (;;) {
     ssize_t got = ::read(fd, buffer, size);

@@ -27,6 +27,9 @@ using WriteCall = ssize_t (*)(int fd, const void* data, size_t size);
 // descriptor takes part), allocating nothing. At most eight pieces.
 [[nodiscard]] bool write_pieces(int fd, std::initializer_list<std::string_view> pieces);
 
+// True when `fd` is a terminal.
+bool is_terminal(int fd);
+
 // One read(2): the byte count, 0 at end of input, -1 on failure.
 [[nodiscard]] ssize_t read_some(int fd, char* buffer, size_t size);
 

@@ -3,6 +3,7 @@
 // one definition per executable): no search, no variable, no option.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace quorvi {
@@ -15,8 +16,8 @@ extern const char* const kOpenerPath;
 
 // Asks the opener to start the app bundle at `app` in the background, with the argument that
 // tells the app it was started so; the opener's standard descriptors are the null device. Waits
-// for the opener, whose outcome is not reported: only a connector that answers afterwards tells
-// whether the app came up.
-void launch_in_background(const std::string& app);
+// for the opener. Its exit status (nothing when it did not start or was killed) is for the
+// trace alone: only a connector that answers afterwards tells whether the app came up.
+std::optional<int> launch_in_background(const std::string& app);
 
 }  // namespace quorvi

@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 
+#include "base/console.h"
 #include "base/utf8.h"
 #include "cli/mcp/discovery.h"
 #include "cli/mcp/scope.h"
@@ -17,6 +19,8 @@
 
 namespace quorvi::mcp {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr char kDefaultApp[] = "/Applications/Quorvi.app";
 constexpr int kConnectAttempts = 50;
@@ -50,6 +54,12 @@ std::string app_path() {
   return app_bundle_path(executable_path());
 }
 
+// The time since `start`, for the trace.
+std::string since(Clock::time_point start) {
+  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  return std::to_string(elapsed.count()) + " ms";
+}
+
 // Sleeps the whole interval, resuming with the remaining time when a signal cuts it short.
 void pause_between_attempts() {
   struct timespec left {
@@ -64,7 +74,6 @@ void pause_between_attempts() {
 // pending connections is full (Linux; macOS refuses it at once) only for the time left, and no
 // attempt starts after it, so a hung app cannot hold every attempt for its whole send timeout.
 [[nodiscard]] Outcome<Connection> connect_or_launch() {
-  using Clock = std::chrono::steady_clock;
   ConnectDeadline deadline = Clock::now() + kConnectPhase;
   auto candidates = directories();
   if (failed(candidates)) return failure_of(candidates);
@@ -72,10 +81,17 @@ void pause_between_attempts() {
   if (!failed(connection) || value_of(candidates).fixed) return connection;
 
   Clock::time_point launch = Clock::now();
-  launch_in_background(app_path());
+  std::string app = app_path();
+  std::optional<int> status = launch_in_background(app);
+  if (tracing()) {
+    trace("launch " + app + " through " + kOpenerPath + ": " +
+          (status ? "exit status " + std::to_string(*status) : std::string("did not finish")) +
+          " after " + since(launch));
+  }
   deadline += Clock::now() - launch;
   for (int attempt = 0; attempt < kConnectAttempts && Clock::now() < deadline; ++attempt) {
     pause_between_attempts();
+    if (tracing()) trace("retry " + std::to_string(attempt + 1) + " at " + since(launch));
     candidates = directories();
     if (failed(candidates)) return failure_of(candidates);
     connection = connect_any(value_of(candidates).directories, deadline);
@@ -144,11 +160,23 @@ bool send_all(int fd, std::string_view bytes) {
 }
 
 [[nodiscard]] ConnectorResult exchange(Request request) {
-  if (!send_frame(request.socket.get(), request.body)) return fail(kSendFailed);
+  Clock::time_point start = Clock::now();
+  if (!send_frame(request.socket.get(), request.body)) {
+    if (tracing()) trace(std::string("send: ") + std::strerror(errno));
+    return fail(kSendFailed);
+  }
+  if (tracing()) trace("sent a request of " + std::to_string(request.body.size()) + " bytes");
   request.body = std::string();
   Outcome<std::string> response = receive_frame(request.socket.get());
   request.socket.reset();
-  if (failed(response)) return failure_of(response);
+  if (failed(response)) {
+    if (tracing()) trace("receive: " + message_of(response) + " after " + since(start));
+    return failure_of(response);
+  }
+  if (tracing()) {
+    trace("received an answer of " + std::to_string(value_of(response).size()) + " bytes after " +
+          since(start));
+  }
   return read_answer(std::move(value_of(response)));
 }
 

@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "base/console.h"
 #include "cli/mcp/json.h"
 #include "platform/io.h"
 #include "platform/socket.h"
@@ -55,12 +57,50 @@ mode_t type_bits(EndpointKind kind) {
   return 0;
 }
 
-// The checks of what a successful lstat or fstat found, in their fixed order.
-[[nodiscard]] Outcome<Ok> check_attributes(const struct stat& info, EndpointKind kind) {
-  if (S_ISLNK(info.st_mode)) return fail(kBadPermissions);
-  if ((info.st_mode & 077) != 0) return fail(kBadPermissions);
-  if (info.st_uid != ::geteuid()) return fail(kBadPermissions);
-  if ((info.st_mode & S_IFMT) != type_bits(kind)) return fail(kBadPermissions);
+const char* kind_name(mode_t type) {
+  switch (type) {
+    case S_IFDIR: return "a directory";
+    case S_IFREG: return "a regular file";
+    case S_IFSOCK: return "a socket";
+    case S_IFLNK: return "a symlink";
+    default: return "another kind of file";
+  }
+}
+
+// The first rule, in their fixed order, that what a successful lstat or fstat found breaks: what
+// was wanted instead. Nothing when it is private.
+const char* broken_rule(const struct stat& info, EndpointKind kind) {
+  if (S_ISLNK(info.st_mode)) return "no symlink";
+  if ((info.st_mode & 077) != 0) {
+    return kind == EndpointKind::kDirectory ? "no access for group and others (0700)"
+                                            : "no access for group and others (0600)";
+  }
+  if (info.st_uid != ::geteuid()) return "this user as its owner";
+  if ((info.st_mode & S_IFMT) != type_bits(kind)) return kind_name(type_bits(kind));
+  return nullptr;
+}
+
+// What the trace shows of a checked path: its kind, mode and owner, and the verdict.
+void trace_check(const char* step, const std::string& path, const struct stat& info,
+                 const char* broken) {
+  if (!tracing()) return;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  trace(step + (" " + path) + ": " + kind_name(info.st_mode & S_IFMT) + ", mode " + mode +
+        ", owner " + std::to_string(info.st_uid) + ": " +
+        (broken ? std::string("refused, wanted ") + broken +
+                      (std::strcmp(broken, "this user as its owner") == 0
+                           ? " (" + std::to_string(::geteuid()) + ")"
+                           : "")
+                : "private"));
+}
+
+// `step` names, for the trace, how `info` was found: by path, or of the file once opened.
+[[nodiscard]] Outcome<Ok> check_attributes(const char* step, const std::string& path,
+                                           const struct stat& info, EndpointKind kind) {
+  const char* broken = broken_rule(info, kind);
+  trace_check(step, path, info, broken);
+  if (broken) return fail(kBadPermissions);
   return Ok{};
 }
 
@@ -78,9 +118,15 @@ bool ends_in_dot_or_dot_dot(std::string_view path) {
 // check_private, keeping in `info` what lstat found.
 [[nodiscard]] Outcome<Ok> check_private_status(const std::string& path, EndpointKind kind,
                                                struct stat& info) {
-  if (::lstat(path.c_str(), &info) != 0) return fail(kConnectorOff);
-  if (ends_in_dot_or_dot_dot(path)) return fail(kBadPermissions);
-  return check_attributes(info, kind);
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (tracing()) trace("check " + path + ": " + std::strerror(errno));
+    return fail(kConnectorOff);
+  }
+  if (ends_in_dot_or_dot_dot(path)) {
+    trace("check " + path + ": refused, wanted no \".\" or \"..\" as its last component");
+    return fail(kBadPermissions);
+  }
+  return check_attributes("check", path, info, kind);
 }
 
 bool endpoint_name_ok(std::string_view name) {
@@ -100,16 +146,27 @@ bool endpoint_name_ok(std::string_view name) {
 [[nodiscard]] Outcome<std::string> read_private_file(const std::string& path,
                                                      const struct stat& checked) {
   Fd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  if (!file.valid()) return fail(errno == ELOOP ? kBadPermissions : kUnavailable);
+  if (!file.valid()) {
+    int error = errno;
+    if (tracing()) trace("open " + path + ": " + std::strerror(error));
+    return fail(error == ELOOP ? kBadPermissions : kUnavailable);
+  }
   struct stat opened;
   if (::fstat(file.get(), &opened) != 0) return fail(kUnavailable);
-  if (failed(check_attributes(opened, EndpointKind::kRegularFile)) ||
-      opened.st_dev != checked.st_dev || opened.st_ino != checked.st_ino) {
+  if (failed(check_attributes("open", path, opened, EndpointKind::kRegularFile))) {
+    return fail(kBadPermissions);
+  }
+  if (opened.st_dev != checked.st_dev || opened.st_ino != checked.st_ino) {
+    trace("open " + path + ": refused, wanted the file that was checked (it was replaced)");
     return fail(kBadPermissions);
   }
   // One byte past the limit is enough to know the file is too large.
   std::string bytes;
-  if (!read_up_to(file.get(), kMaxRendezvous + 1, bytes)) return fail(kUnavailable);
+  if (!read_up_to(file.get(), kMaxRendezvous + 1, bytes)) {
+    if (tracing()) trace("read " + path + ": " + std::strerror(errno));
+    return fail(kUnavailable);
+  }
+  if (tracing()) trace("read " + path + ": " + std::to_string(bytes.size()) + " bytes");
   return bytes;
 }
 
@@ -145,9 +202,18 @@ std::chrono::microseconds connect_wait(ConnectDeadline deadline) {
 }
 
 [[nodiscard]] Outcome<Fd> connect_socket(const std::string& path, ConnectDeadline deadline) {
-  if (path.size() > max_socket_path()) return fail(kConnectorOff);
+  if (path.size() > max_socket_path()) {
+    if (tracing()) {
+      trace("socket " + path + ": a path of " + std::to_string(path.size()) +
+            " bytes, wanted at most " + std::to_string(max_socket_path()));
+    }
+    return fail(kConnectorOff);
+  }
   Fd socket = unix_stream_socket();
-  if (!socket.valid()) return fail(kConnectorOff);
+  if (!socket.valid()) {
+    if (tracing()) trace(std::string("socket: ") + std::strerror(errno));
+    return fail(kConnectorOff);
+  }
   // The send timeout also bounds the connect, which on Linux waits while the connector's queue
   // of pending connections is full (macOS refuses such a connect at once). A failure to set it
   // is reported only after the connect, in the order of the checks.
@@ -155,14 +221,23 @@ std::chrono::microseconds connect_wait(ConnectDeadline deadline) {
   struct sockaddr_un address {};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.data(), path.size());
-  if (!connect_to(socket.get(), address)) return fail(kConnectorOff);
+  if (!connect_to(socket.get(), address)) {
+    if (tracing()) trace("connect " + path + ": " + std::strerror(errno));
+    return fail(kConnectorOff);
+  }
   if (!set_timeout(socket.get(), SO_RCVTIMEO, kReceiveTimeout) || !connect_bounded ||
       !set_timeout(socket.get(), SO_SNDTIMEO, kSendTimeout)) {
+    if (tracing()) trace("connect " + path + ": deadlines not set: " + std::strerror(errno));
     return fail(kNoDeadline);
   }
   // The checks above were made by path, and any directory on that path may have changed since;
   // only the process that listens shows who really answers.
   std::optional<uid_t> peer = peer_uid(socket.get());
+  if (tracing()) {
+    trace("connect " + path + ": connected, listener's user " +
+          (peer ? std::to_string(*peer) : std::string("unknown")) + ", wanted " +
+          std::to_string(::geteuid()));
+  }
   if (!peer || *peer != ::geteuid()) return fail(kBadPermissions);
   return socket;
 }
@@ -182,7 +257,10 @@ std::chrono::microseconds connect_wait(ConnectDeadline deadline) {
   Outcome<std::string> bytes = read_private_file(file, info);
   if (failed(bytes)) return failure_of(bytes);
   Outcome<Rendezvous> rendezvous = read_rendezvous(value_of(bytes));
-  if (failed(rendezvous)) return failure_of(rendezvous);
+  if (failed(rendezvous)) {
+    trace(file + ": refused: " + message_of(rendezvous));
+    return failure_of(rendezvous);
+  }
   std::string socket_path = join(directory, value_of(rendezvous).socket);
   if (auto checked = check_private(socket_path, EndpointKind::kSocket); failed(checked)) {
     return failure_of(checked);
@@ -196,6 +274,8 @@ std::chrono::microseconds connect_wait(ConnectDeadline deadline) {
 
 Outcome<Candidates> directories() {
   if (const char* fixed = ::getenv("QUORVI_BRIDGE_DIR")) {
+    if (tracing())
+      trace(std::string("candidate ") + fixed + ": named by QUORVI_BRIDGE_DIR, no launch");
     // With a trailing separator, lstat would follow a symlink in the last component.
     std::string directory = fixed;
     size_t end = directory.find_last_not_of('/');
@@ -207,11 +287,21 @@ Outcome<Candidates> directories() {
     return Candidates{{directory}, true};
   }
   const char* home = ::getenv("HOME");
-  if (home == nullptr) return fail("Home directory unavailable");
+  if (home == nullptr) {
+    trace("neither QUORVI_BRIDGE_DIR nor HOME is set");
+    return fail("Home directory unavailable");
+  }
   std::string primary = join(home, "Library/Application Support/Quorvi/Automation");
-  if (exists(primary)) return Candidates{{primary}};
+  if (exists(primary)) {
+    if (tracing()) trace("candidate " + primary + ": exists");
+    return Candidates{{primary}};
+  }
   std::string group =
       join(home, std::string("Library/Group Containers/") + kGroupContainer + "/Automation");
+  if (tracing()) {
+    trace("candidate " + primary + ": missing");
+    trace("candidate " + group + (exists(group) ? ": exists" : ": missing"));
+  }
   return Candidates{{primary, group}};
 }
 

@@ -24,8 +24,11 @@ for i in "${!blocks[@]}"; do
   repo=$scratch/repo$i
   mkdir -p "$repo" && ln -s "$build_dir" "$repo/build-release" && ln -s "$source_dir/tests" "$repo/tests"
   # A failing block must not leave its background jobs behind.
+  # Nor may it leave QUORVI_BRIDGE_DIR set in the reader's shell: the app it named has stopped
+  # by then, and the next command would fail with a message that points the wrong way.
   (cd "$repo" && timeout 120 bash -e -c "trap 'kill \$(jobs -p) 2>/dev/null || true' EXIT
-${blocks[i]}") || {
+${blocks[i]}
+[[ -z \${QUORVI_BRIDGE_DIR+set} ]] || { echo 'the block leaves QUORVI_BRIDGE_DIR set' >&2; exit 1; }") || {
     printf "README block %d failed (status %d):\n%s\n" "$((i + 1))" "$?" "${blocks[i]}" >&2
     failures=$((failures + 1))
   }

@@ -28,6 +28,27 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// A pseudo-terminal: its far end, kept here, and the name by which a child opens its near end.
+struct Terminal {
+  int far = -1;
+  std::string name;
+};
+
+Terminal open_terminal() {
+  int far = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (far < 0 || ::grantpt(far) != 0 || ::unlockpt(far) != 0)
+    throw std::runtime_error("no pseudo-terminal");
+  return {far, ::ptsname(far)};
+}
+
+// Appends what the far end of a terminal holds now, without waiting.
+void drain(int far, std::string& bytes) {
+  char buffer[4096];
+  ssize_t got;
+  while ((got = ::read(far, buffer, sizeof buffer)) > 0)
+    bytes.append(buffer, static_cast<size_t>(got));
+}
+
 std::vector<char*> pointers(std::vector<std::string>& words) {
   std::vector<char*> result(words.size() + 1);  // ends with a null pointer
   std::ranges::transform(words, result.begin(), [](std::string& word) { return word.data(); });
@@ -53,14 +74,14 @@ Result run(const Command& command) {
   for (const auto& [name, value] : command.env)
     if (value) env.push_back(name + "=" + *value);
   auto argv = pointers(args), envp = pointers(env);
-  // The terminal's far end stays here; its near end is opened by name in the child.
-  int terminal = -1;
-  std::string terminal_name;
-  if (command.terminal_input_ms >= 0) {
-    terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
-      throw std::runtime_error("no pseudo-terminal");
-    terminal_name = ::ptsname(terminal);
+  // The terminals' far ends stay here; their near ends are opened by name in the child.
+  Terminal input, outputs[2];
+  if (command.terminal_input_ms >= 0) input = open_terminal();
+  if (command.terminal_output) {
+    for (Terminal& output : outputs) {
+      output = open_terminal();
+      ::fcntl(output.far, F_SETFL, O_NONBLOCK);
+    }
   }
   auto start = std::chrono::steady_clock::now();
   pid_t pid = ::fork();
@@ -71,12 +92,19 @@ Result run(const Command& command) {
     ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     ::dup2(::open(in.c_str(), O_RDONLY), 0);
     if (command.terminal_input_ms >= 0) {
-      ::dup2(::open(terminal_name.c_str(), O_RDWR | O_NOCTTY), 0);
+      ::dup2(::open(input.name.c_str(), O_RDWR | O_NOCTTY), 0);
       termios mode{};
       ::tcgetattr(0, &mode);
       mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);  // nobody reads the echo
       ::tcsetattr(0, TCSANOW, &mode);
       ::fcntl(0, F_SETFL, ::fcntl(0, F_GETFL) | O_NONBLOCK);
+    }
+    for (int fd = 1; command.terminal_output && fd <= 2; ++fd) {
+      ::dup2(::open(outputs[fd - 1].name.c_str(), O_RDWR | O_NOCTTY), fd);
+      termios mode{};
+      ::tcgetattr(fd, &mode);
+      ::cfmakeraw(&mode);
+      ::tcsetattr(fd, TCSANOW, &mode);
     }
     int lost[2];  // a pipe whose reader is gone
     if (command.close_stdout && ::pipe(lost) == 0) ::dup2(lost[1], 1), ::close(lost[0]);
@@ -88,18 +116,28 @@ Result run(const Command& command) {
   int status = 0;
   rusage used{};
   bool input_sent = false;
+  std::string shown[2];  // what reached the terminals of standard output and error
+  auto read_terminals = [&] {
+    for (int i = 0; command.terminal_output && i < 2; ++i)
+      drain(outputs[i].far, shown[i]);
+  };
   for (; ::wait4(pid, &status, WNOHANG, &used) == 0; ::usleep(2000)) {
+    read_terminals();
     if (elapsed_ms() > 60000) ::kill(pid, SIGKILL);
-    if (terminal >= 0 && !input_sent && elapsed_ms() >= command.terminal_input_ms) {
+    if (input.far >= 0 && !input_sent && elapsed_ms() >= command.terminal_input_ms) {
       std::string late = command.input + "\x04";  // VEOF, at the start of a line
-      input_sent = ::write(terminal, late.data(), late.size()) == ssize_t(late.size());
+      input_sent = ::write(input.far, late.data(), late.size()) == ssize_t(late.size());
       if (!input_sent) ::kill(pid, SIGKILL);
     }
   }
-  if (terminal >= 0) ::close(terminal);
+  read_terminals();
+  for (const Terminal& opened : {input, outputs[0], outputs[1]})
+    if (opened.far >= 0) ::close(opened.far);
   auto ms = [](timeval time) { return static_cast<int>(time.tv_sec * 1000 + time.tv_usec / 1000); };
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err),
-          static_cast<int>(elapsed_ms()), ms(used.ru_utime) + ms(used.ru_stime)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+          command.terminal_output ? shown[0] : read_file(out),
+          command.terminal_output ? shown[1] : read_file(err), static_cast<int>(elapsed_ms()),
+          ms(used.ru_utime) + ms(used.ru_stime)};
 }
 
 Result request(const std::string& dir, const std::string& operation, const std::string& arguments,

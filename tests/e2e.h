@@ -29,6 +29,9 @@ struct Command {
   // When not negative, standard input is a terminal in non-blocking mode, as some hosts hand one
   // over: `input` reaches it only after this, then the terminal's end-of-file character.
   int terminal_input_ms = -1;
+  // Standard output and error are terminals (one each, in raw mode, so that bytes pass as
+  // written); what reaches them comes back in `out` and `err`.
+  bool terminal_output = false;
   std::string program;  // defaults to quorvi_exe()
 };
 

@@ -74,6 +74,14 @@ class AnswerReader {
   std::optional<std::string> error;
   std::optional<Prewritten> result;
 
+  // Once the scan is done: a result often takes most of the body, but a small one keeps no
+  // large buffer.
+  void trim_result() {
+    if (result && result->text_.capacity() / 2 > result->text_.size()) {
+      result->text_.shrink_to_fit();
+    }
+  }
+
  private:
   // The member of the root object whose name was read last.
   enum class Member { kOther, kError, kResult };
@@ -106,8 +114,6 @@ class AnswerReader {
   void end_value() {
     if (!frames_.empty()) return;
     Prewritten& kept = result.emplace();
-    // A result often takes most of the body; a small one keeps no large buffer.
-    if (text_.capacity() / 2 > text_.size()) text_.shrink_to_fit();
     kept.text_ = std::move(text_);
     kept.order_ = std::move(order_);
     kept.reordered_ = std::move(reordered_);
@@ -189,10 +195,15 @@ bool AnswerReader::key(const Text& name) {
               : name.bytes == "result" ? Member::kResult
                                        : Member::kOther;
     if (member_ == Member::kResult) {
-      // The earlier result goes first. Room for all of the body once, so that a result that is
-      // most of it is never copied to grow; pages not written to cost no memory.
-      result.reset();
-      text_.reserve(body_size_);
+      // Room for all of the body once, so that a result that is most of it is never copied to
+      // grow; pages not written to cost no memory. An earlier result gives its room back.
+      if (result) {
+        text_ = std::move(result->text_);
+        text_.clear();
+        result.reset();
+      } else {
+        text_.reserve(body_size_);
+      }
     }
     return true;
   }
@@ -346,6 +357,7 @@ Outcome<Prewritten> read_answer(std::string body) {
   AnswerReader reader(body.size());
   if (!scan_json(body, reader)) return fail("Invalid connector response");
   body = std::string();
+  reader.trim_result();
   if (reader.error) return fail(std::move(*reader.error));
   if (!reader.result) return Prewritten(Json(nullptr));
   return std::move(*reader.result);

@@ -43,30 +43,31 @@ size_t result_size(size_t text, bool error, size_t structured) {
 
 void write_tool_response(const Json& id, ConnectorResult outcome, bool stateless,
                          std::string& line) {
+  // What goes on the line: the content's text, which is the answer S = {"result":V} or a note,
+  // and whether structuredContent carries S too. V is held once; S is written from its pieces
+  // wherever it goes.
   const bool error = failed(outcome);
-  std::string note, value;
+  std::string value, note;
+  bool text_is_answer = false, structured = false;
+  size_t size;  // of the result object
   if (error) {
     note = std::move(std::get<Message>(outcome).text);
     if (written_string_size({note}) > kMaxToolResult - 64) note = shortened(std::move(note));
+    size = result_size(written_string_size({note}), true, 0);
   } else {
     value = std::move(value_of(outcome)).take();
-  }
-  // S, the answer as {"result":V}: V is held once, and S written from its pieces where it goes.
-  const size_t structured = kResultOpen.size() + value.size() + 1;
-  bool with_text = error, with_structured = false;
-  size_t size = error ? result_size(written_string_size({note}), true, 0) : 0;
-  if (!error) {
-    const size_t text = written_string_size({kResultOpen, value, "}"});
-    if ((size = result_size(text, false, structured)) <= kMaxToolResult) {
-      with_text = with_structured = true;  // both forms
-    } else if ((size = result_size(text, false, 0)) <= kMaxToolResult) {
-      with_text = true;  // the text alone
+    const size_t answer = kResultOpen.size() + value.size() + 1;
+    const size_t answer_text = written_string_size({kResultOpen, value, "}"});
+    if ((size = result_size(answer_text, false, answer)) <= kMaxToolResult) {
+      text_is_answer = structured = true;  // both forms
+    } else if ((size = result_size(answer_text, false, 0)) <= kMaxToolResult) {
+      text_is_answer = true;  // the text alone
     } else {
-      note = "The result is in structuredContent only (" + std::to_string(structured) + " bytes)";
-      size = result_size(written_string_size({note}), false, structured);
-      with_structured = size <= kMaxToolResult;
-      if (!with_structured) {
-        note = "The result of " + std::to_string(structured) + " bytes is too large to send";
+      note = "The result is in structuredContent only (" + std::to_string(answer) + " bytes)";
+      size = result_size(written_string_size({note}), false, answer);
+      structured = size <= kMaxToolResult;
+      if (!structured) {
+        note = "The result of " + std::to_string(answer) + " bytes is too large to send";
         size = result_size(written_string_size({note}), false, 0);
       }
     }
@@ -84,7 +85,7 @@ void write_tool_response(const Json& id, ConnectorResult outcome, bool stateless
     line += ',';
   }
   line += kContent;
-  if (with_text && !error) {
+  if (text_is_answer) {
     write_string({kResultOpen, value, "}"}, line);
   } else {
     write_string(note, line);
@@ -92,7 +93,7 @@ void write_tool_response(const Json& id, ConnectorResult outcome, bool stateless
   line += kContentEnd;
   line += error ? ",\"isError\":true" : ",\"isError\":false";
   if (stateless) line += ",\"resultType\":\"complete\"";
-  if (with_structured) {
+  if (structured) {
     line += kStructured;
     line += kResultOpen;
     line += value;

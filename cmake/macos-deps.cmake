@@ -1,7 +1,8 @@
 # The macOS dependencies of a cross-build (cmake/zig-macos.cmake), staged in the build tree and
 # made the only root that find_package, find_path and find_library search:
-# - nlohmann-json's headers and package files, copied from the host: they are the same text on
-#   every platform, but the host's include directory must not reach the macOS compiler;
+# - nlohmann-json's headers and package files and {fmt}'s headers (it is used header-only),
+#   copied from the host: they are the same text on every platform, but the host's include
+#   directory must not reach the macOS compiler;
 # - libunistring, built for this slice by cmake/macos-unistring.sh, once per build tree.
 set(QUORVI_MACOS_DEPS ${CMAKE_BINARY_DIR}/macos-deps)
 list(APPEND CMAKE_FIND_ROOT_PATH ${QUORVI_MACOS_DEPS})
@@ -13,6 +14,8 @@ find_path(QUORVI_HOST_NLOHMANN_CONFIG nlohmann_jsonConfig.cmake
 file(COPY ${QUORVI_HOST_NLOHMANN_INCLUDE}/nlohmann DESTINATION ${QUORVI_MACOS_DEPS}/include)
 file(GLOB _quorvi_nlohmann_config ${QUORVI_HOST_NLOHMANN_CONFIG}/*.cmake)
 file(COPY ${_quorvi_nlohmann_config} DESTINATION ${QUORVI_MACOS_DEPS}/share/cmake/nlohmann_json)
+find_path(QUORVI_HOST_FMT_INCLUDE fmt/format.h NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+file(COPY ${QUORVI_HOST_FMT_INCLUDE}/fmt DESTINATION ${QUORVI_MACOS_DEPS}/include)
 
 set(_quorvi_unistring_script ${CMAKE_CURRENT_LIST_DIR}/macos-unistring.sh)
 set(_quorvi_unistring_library ${QUORVI_MACOS_DEPS}/lib/libunistring.a)

@@ -14,7 +14,7 @@ available() { apt-cache policy "$1" 2>/dev/null | grep 'Candidate: [^(]' >/dev/n
 
 packages=(
   build-essential cmake ninja-build g++ clang clang-format
-  libgtest-dev googletest nlohmann-json3-dev libunistring-dev
+  libgtest-dev googletest nlohmann-json3-dev libfmt-dev libunistring-dev
 )
 # scripts/fuzz.sh: libFuzzer and clang's sanitizer runtimes of the distribution's clang, whose
 # version is in their names (libfuzzer-14-dev on Debian 12). Older releases ship the runtimes

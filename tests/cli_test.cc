@@ -18,6 +18,10 @@ constexpr char kUsage[] = "Usage: quorvi mcp-server | quorvi request OPERATION J
 constexpr char kBadScope[] = "Invalid QUORVI_ONLY_TAGS\n";
 constexpr char kNotOpened[] = "Could not open Quorvi\n";
 constexpr char kNoToken[] = "Set QUORVI_API_TOKEN from Quorvi Settings \xE2\x86\x92 Automation\n";
+constexpr char kHelpStart[] =
+    "Quorvi native CLI\nUsage: quorvi [--callback URL] "
+    "new|search|open|append|prepend|replace|trash|archive|pin|notes|tags|scratchpad [arguments]\n"
+    "quorvi scratchpad [CALCULATION] opens";
 
 // Exit status, the first bytes of standard output, standard error, and the URL the opener
 // received ("" when it never ran). The test opener fails whenever quorvi passes it an ignored
@@ -32,7 +36,7 @@ struct Line {
     {{{"QUORVI_API_TOKEN", "\xC3"}}, {"pin", "A"}, 1, "", kNoToken, ""},
     {{{"QUORVI_TEST_OPENER_STATUS", "3"}}, {"new", "x"}, 1, "", kNotOpened, "create?text=x"},
     {{{"QUORVI_TEST_OPENER_STATUS", "signal"}}, {"new", "x"}, 1, "", kNotOpened, "create?text=x"},
-    {{}, {"new", "-h"}, 0, "Quorvi native CLI\nUsage: quorvi [--callback URL] new|", "", ""},
+    {{}, {"new", "-h"}, 0, kHelpStart, "", ""},
     {{}, {"help", "all"}, 0, "Native connector operations (quorvi request OPERATION", "", ""},
     {{}, {"help", "ALL"}, 1, "", kUsage, ""},
     {{}, {"request", "op"}, 1, "", kUsage, ""},

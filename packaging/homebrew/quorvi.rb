@@ -15,6 +15,7 @@ class Quorvi < Formula
   end
 
   depends_on "cmake" => :build
+  depends_on "fmt" => :build # used header-only
   depends_on "libunistring" => :build # linked statically
   depends_on "ninja" => :build
   depends_on "nlohmann-json" => :build

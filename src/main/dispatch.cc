@@ -1,6 +1,7 @@
 #include "main/dispatch.h"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 #include "base/console.h"
@@ -12,11 +13,10 @@
 namespace quorvi {
 namespace {
 
-// Written as one piece so that a reader never sees part of it.
-constexpr std::string_view kHelp =
-    "Quorvi native CLI\n"
-    "Usage: quorvi [--callback URL] "
-    "new|search|open|append|prepend|replace|trash|archive|pin|notes|tags|scratchpad [arguments]\n"
+// The help text around the usage line, which the command table writes (url_usage).
+constexpr std::string_view kHelpBefore = "Quorvi native CLI\n";
+constexpr std::string_view kHelpAfter =
+    "\n"
     "quorvi scratchpad [CALCULATION] opens the quick calculator over the current app, for "
     "launchers such as Raycast or Alfred.\n"
     "Set QUORVI_API_TOKEN for existing-note URL queries and mutations.\n"
@@ -25,6 +25,14 @@ constexpr std::string_view kHelp =
     "in Quorvi Settings.\n";
 
 constexpr std::string_view kVersionLine = "quorvi " QUORVI_VERSION "\n";
+
+// Written as one piece so that a reader never sees part of it.
+int print_help() {
+  std::string help(kHelpBefore);
+  help += url_usage();
+  help += kHelpAfter;
+  return print(help);
+}
 
 bool all_utf8(const std::vector<std::string>& args) {
   return std::all_of(args.begin(), args.end(),
@@ -44,7 +52,7 @@ int dispatch(const std::vector<std::string>& args) {
   if (!all_utf8(args)) return report("Arguments must be valid UTF-8");
   if (args.size() == 1 && args[0] == "--version") return print(kVersionLine);
   if (std::optional<int> status = mcp::run(args)) return *status;
-  if (asks_for_help(args)) return print(kHelp);
+  if (asks_for_help(args)) return print_help();
 
   Outcome<std::string> built = url(args, api_token());
   if (failed(built)) return report(message_of(built));

@@ -3,15 +3,26 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/outcome.h"
 
 namespace quorvi {
 
-inline constexpr char kUrlUsage[] =
-    "Usage: quorvi [--callback URL] "
-    "new|search|open|append|prepend|replace|trash|archive|pin|notes|tags|scratchpad [arguments]";
+// What the usage line and the shell completions say of a callback-URL command.
+struct CommandWord {
+  std::string_view word;
+  std::string_view summary;  // what it does: "move a note to the trash"
+  std::string_view undo;     // what --undo does instead: "restores"; empty where it does not apply
+};
+
+// Every callback-URL command, in the order of the usage line.
+std::vector<CommandWord> url_commands();
+
+// "Usage: quorvi [--callback URL] new|search|...|scratchpad [arguments]", the commands' words
+// in their order.
+std::string url_usage();
 
 // The URL for the argument list (program name excluded), or the refusal message.
 // `token` is QUORVI_API_TOKEN as read once per run; absent when unset or not UTF-8.

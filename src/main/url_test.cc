@@ -13,6 +13,9 @@
 namespace quorvi {
 namespace {
 
+constexpr char kUsage[] =
+    "Usage: quorvi [--callback URL] "
+    "new|search|open|append|prepend|replace|trash|archive|pin|notes|tags|scratchpad [arguments]";
 constexpr char kNoToken[] = "Set QUORVI_API_TOKEN from Quorvi Settings \xE2\x86\x92 Automation";
 
 // The words, the token (nullptr: unset), and the URL after "quorvi://x-callback-url/", or the
@@ -39,7 +42,7 @@ struct Row {
     {{"--callback", "cb", "--undo", "pin", "A"}, "t", "pin?x-success=cb&id=A&value=false&token=t"},
     {{"--callback", "--undo", "pin", "A"}, "t", "pin?x-success=--undo&id=A&token=t"},
     {{"--undo", "pin", "--undo"}, "t", "pin?id=--undo&value=false&token=t"},
-    {{}, "t", "", kUrlUsage},
+    {{}, "t", "", kUsage},
     {{"--callback"}, "t", "", "--callback requires a URL"},
     {{"--callback", "a", "--callback", "b", "new"}, "t", "", "Unknown command: --callback"},
     {{"New"}, "t", "", "Unknown command: New"},

@@ -1,101 +1,61 @@
 #include "cli/mcp/json_number.h"
 
-#include <nlohmann/json.hpp>
+#include <fmt/compile.h>
+#include <fmt/format.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
+
+// {fmt} rounds its shortest form correctly from 7.1 on (Dragonbox); 8 is the oldest tested.
+static_assert(FMT_VERSION >= 80000, "{fmt} 8 or later is needed");
 
 namespace quorvi::mcp {
 namespace {
 
 // A decimal `digits` x 10^`exponent`, `digits` without leading or trailing zeros.
 struct Decimal {
-  char digits[24];
+  char digits[24];  // 17 significant digits identify any double
   int size = 0;
   int exponent = 0;
 };
 
-// strtod rounds correctly (on glibc and on macOS alike): it tells whether a text reads back as
-// `value`.
-bool reads_back(const Decimal& decimal, double value) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.*se%d", decimal.size, decimal.digits, decimal.exponent);
-  return std::strtod(text, nullptr) == value;
-}
-
-void trim(Decimal& decimal) {
-  while (decimal.size > 1 && decimal.digits[decimal.size - 1] == '0') {
-    --decimal.size;
-    ++decimal.exponent;
-  }
-}
-
-// The correctly rounded decimal of `digits` significant digits (printf's %e rounds exactly,
-// so this is the closest such decimal).
-Decimal rounded(double value, int digits) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.*e", digits - 1, value);
-  Decimal decimal;
-  const char* at = text;
-  for (; *at != 'e'; ++at) {
-    if (*at != '.') decimal.digits[decimal.size++] = *at;
-  }
-  decimal.exponent = std::atoi(at + 1) - (decimal.size - 1);
-  trim(decimal);
-  return decimal;
-}
-
-// The decimal of `size` significant digits next to `decimal` (size at most decimal.size), below
-// it (rounded toward zero) or above it.
-Decimal neighbour(const Decimal& decimal, int size, bool above) {
-  Decimal next = decimal;
-  next.size = size;
-  next.exponent = decimal.exponent + (decimal.size - size);
-  bool exact = size == decimal.size;
-  if (exact && !above) {  // one unit less in the last place; digits end in a non-zero digit
-    --next.digits[size - 1];
-  } else if (above) {
-    int at = size - 1;
-    while (at >= 0 && next.digits[at] == '9')
-      next.digits[at--] = '0';
-    if (at >= 0) {
-      ++next.digits[at];
-    } else {  // 99 -> 100
-      next.digits[0] = '1';
-      next.size = 1;
-      next.exponent += size;
-    }
-  }
-  trim(next);
-  return next;
-}
-
-// Grisu2 (the JSON library's algorithm) gives digits that read back, but now and then one digit
-// more than needed, or not the closest of their length. Up to 15 digits neither can happen:
-// two decimals of at most 15 digits that read back as one double are equal. Past that, the
-// neighbours tell.
+// {fmt}'s "{}" writes the shortest digits that read back as `value`, of equally short ones the
+// closest (as std::to_chars does), in a layout of its own: 0.0001, 1234.5, 1e+16, 5e-324. Only
+// the digits and their exponent are taken from it.
 Decimal shortest(double value) {
+  fmt::basic_memory_buffer<char, 40> text;
+  fmt::format_to(std::back_inserter(text), FMT_COMPILE("{}"), value);
+  const char* at = text.begin();
+  const char* end = text.end();
   Decimal decimal;
-  nlohmann::detail::dtoa_impl::grisu2(decimal.digits, decimal.size, decimal.exponent, value);
-  trim(decimal);
-  if (decimal.size <= 15) return decimal;
-  int size = decimal.size;
-  if (reads_back(neighbour(decimal, size - 1, false), value) ||
-      reads_back(neighbour(decimal, size - 1, true), value)) {
-    // Rare: a shorter one exists; search upward.
-    for (int digits = 1; digits < size; ++digits) {
-      Decimal candidate = rounded(value, digits);
-      if (reads_back(candidate, value)) return candidate;
+  int zeros = 0;  // after the last non-zero digit
+  bool fraction = false;
+  for (; at != end && *at != 'e'; ++at) {
+    if (*at == '.') {
+      fraction = true;
+      continue;
     }
+    if (fraction) --decimal.exponent;
+    if (*at == '0') {
+      zeros += decimal.size > 0;
+      continue;
+    }
+    for (; zeros > 0; --zeros)
+      decimal.digits[decimal.size++] = '0';
+    decimal.digits[decimal.size++] = *at;
   }
-  if (!reads_back(neighbour(decimal, size, false), value) &&
-      !reads_back(neighbour(decimal, size, true), value)) {
-    return decimal;  // the only one of its length
+  decimal.exponent += zeros;
+  if (at != end) {  // 'e', a sign, digits
+    bool negative = at[1] == '-';
+    int exponent = 0;
+    for (at += 2; at != end; ++at)
+      exponent = exponent * 10 + (*at - '0');
+    decimal.exponent += negative ? -exponent : exponent;
   }
-  Decimal closest = rounded(value, size);
-  return closest.size <= size && reads_back(closest, value) ? closest : decimal;
+  return decimal;
 }
 
 }  // namespace

@@ -111,6 +111,15 @@ class JsonScan {
     return ++cursor_.depth <= kMaxJsonDepth;
   }
 
+  // Past the closing bracket of an empty array or object: true when it stands next.
+  bool closes_at_once(char close) {
+    skip_space(cursor_);
+    if (peek() != close) return false;
+    ++cursor_.at;
+    --cursor_.depth;
+    return true;
+  }
+
   // Past the separator after an element: true to go on, and `closed` at the closing bracket.
   bool next(char close, bool& closed) {
     skip_space(cursor_);
@@ -123,12 +132,7 @@ class JsonScan {
 
   bool object() {
     if (!enter() || !out_.start_object()) return false;
-    skip_space(cursor_);
-    bool closed = peek() == '}';
-    if (closed) {
-      ++cursor_.at;
-      --cursor_.depth;
-    }
+    bool closed = closes_at_once('}');
     while (!closed) {
       skip_space(cursor_);
       std::string_view bytes, written;
@@ -146,12 +150,7 @@ class JsonScan {
 
   bool array() {
     if (!enter() || !out_.start_array()) return false;
-    skip_space(cursor_);
-    bool closed = peek() == ']';
-    if (closed) {
-      ++cursor_.at;
-      --cursor_.depth;
-    }
+    bool closed = closes_at_once(']');
     while (!closed) {
       if (!value() || !next(']', closed)) return false;
     }

@@ -90,7 +90,9 @@ Result run(const Command& command) {
   bool input_sent = false;
   for (; ::wait4(pid, &status, WNOHANG, &used) == 0; ::usleep(2000)) {
     if (elapsed_ms() > 60000) ::kill(pid, SIGKILL);
-    if (terminal >= 0 && !input_sent && elapsed_ms() >= command.terminal_input_ms) {
+    if (terminal >= 0 && !input_sent &&
+        (sleeping("/proc/" + std::to_string(pid) + "/stat") ||
+         elapsed_ms() >= command.terminal_input_ms)) {
       std::string late = command.input + "\x04";  // VEOF, at the start of a line
       input_sent = ::write(terminal, late.data(), late.size()) == ssize_t(late.size());
       if (!input_sent) ::kill(pid, SIGKILL);

@@ -33,6 +33,8 @@ TEST(RequestInput, NamesTheInputThatCouldNotBeUsed) {
 
 // A terminal handed over in non-blocking mode, whose input comes late: it is waited for, without
 // failing and without spinning (macOS's poll does not support terminals; there select waits).
+// The input comes once quorvi sleeps; one that spins instead gets it after two seconds, and uses
+// a share of them even on a busy machine.
 TEST(RequestInput, WaitsForANonBlockingTerminal) {
   const std::string ping = R"({"jsonrpc":"2.0","id":"p","method":"ping"})",
                     pong = R"({"id":"p","jsonrpc":"2.0","result":{}})";
@@ -42,9 +44,8 @@ TEST(RequestInput, WaitsForANonBlockingTerminal) {
     Result result = run({.args = args,
                          .env = {{"QUORVI_BRIDGE_DIR", "/nonexistent"}},
                          .input = input + "\n",
-                         .terminal_input_ms = 500});
+                         .terminal_input_ms = 2000});
     EXPECT_EQ(result.out + result.err, output) << args[0];
-    EXPECT_GE(result.elapsed_ms, 500) << args[0];
     EXPECT_LT(result.cpu_ms, 200) << args[0];
   }
 }

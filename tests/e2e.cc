@@ -135,6 +135,7 @@ StandinApp::StandinApp(std::string dir, std::vector<std::string> extra) : dir_(s
   wait_until([&] { return std::filesystem::exists(file) || !running(); }, 10000);
   if (auto content = mcp::parse(read_file(file)); content && content->is_object())
     token_ = content->value("token", "");
+  if (token_.empty()) stop(), throw std::runtime_error("the stand-in app did not publish " + file);
 }
 
 std::string StandinApp::recorded(size_t count) const {
@@ -154,7 +155,7 @@ bool StandinApp::running() {
   return !exited_;
 }
 
-StandinApp::~StandinApp() {
+void StandinApp::stop() {
   if (running()) ::kill(pid_, SIGTERM);
   if (!wait_until([&] { return !running(); }, 5000)) ::kill(pid_, SIGKILL);
   if (running()) ::waitpid(pid_, nullptr, 0);

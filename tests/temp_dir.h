@@ -51,7 +51,7 @@ inline void write_file(const std::string& path, const std::string& bytes, unsign
 inline bool sleeping(const std::string& stat) {
   std::string fields = read_file(stat);
   size_t name_end = fields.rfind(") ");  // the state follows the command's name
-  return name_end != std::string::npos && fields.compare(name_end + 2, 1, "S") == 0;
+  return name_end != std::string::npos && fields[name_end + 2] == 'S';
 }
 
 // A thread that runs `late` once the thread that calls this sleeps, waiting for what `late`

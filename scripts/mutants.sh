@@ -5,16 +5,17 @@
 #   1. the unit-test binary             2. the end-to-end binary without its slow tests
 #   3. the slow end-to-end tests, then every other ctest test (interop, install, completions)
 # Prints one line per mutation (killed, by which tests; survived; NOT BUILT when the mutated
-# tree does not compile) and a total.
+# tree does not compile; not applicable when the entry needs root and the run is not root's)
+# and a total.
 #
 # Before anything is built, every selected entry must still apply: its text found exactly once
 # in its file. An entry that no longer does (the code was renamed or rewritten) is listed as
 # NOT APPLIED and the check stops, so that a stale list never passes.
 #   bash scripts/mutants.sh [--from N] [--only N[,N...]] [--list FILE]
 #   bash scripts/mutants.sh --check [--list FILE]   # only that, in a second (a ctest test)
-# Exit status: 0 every mutation killed (or, with --check, every entry applies); 1 a mutation
-# survived; 3 an entry does not apply or its mutation does not build; 2 usage, or the unmutated
-# tree fails.
+# Exit status: 0 every mutation killed, those needing root aside when not run as root (or, with
+# --check, every entry applies); 1 a mutation survived; 3 an entry does not apply or its
+# mutation does not build; 2 usage, or the unmutated tree fails.
 # The scratch tree is build-mutants/ (kept between runs, so later runs rebuild little).
 set -euo pipefail
 # One compound command, read whole before it runs, so that editing this file meanwhile is safe.
@@ -36,10 +37,11 @@ while (($#)); do
   shift
 done
 
-# The selected entries as "NUMBER<TAB>FILE<TAB>ORIGINAL<TAB>REPLACEMENT", one a line, from
-# lines of the form FILE @@ ORIGINAL @@ REPLACEMENT @@ WHY.
+# The selected entries as "NUMBER<TAB>FILE<TAB>ORIGINAL<TAB>REPLACEMENT<TAB>MARK", one a line,
+# from lines of the form FILE @@ ORIGINAL @@ REPLACEMENT @@ WHY, with " @@ MARK" after WHY when
+# the entry has one (only "root" is known: only a test run as root can kill the mutation).
 entries() {
-  local line number=0 file rest original
+  local line number=0 file rest original replacement mark
   while IFS= read -r line; do
     case $line in '' | '#'*) continue ;; esac
     number=$((number + 1))
@@ -47,7 +49,9 @@ entries() {
     [ -n "$only" ] && [[ $only != *",$number,"* ]] && continue
     file=${line%% @@ *} rest=${line#* @@ }
     original=${rest%% @@ *} rest=${rest#* @@ }
-    printf '%s\t%s\t%s\t%s\n' "$number" "$file" "$original" "${rest%% @@ *}"
+    replacement=${rest%% @@ *} rest=${rest#* @@ } mark=-
+    [[ $rest == *' @@ '* ]] && mark=${rest##* @@ }
+    printf '%s\t%s\t%s\t%s\t%s\n' "$number" "$file" "$original" "$replacement" "$mark"
   done <"$list"
 }
 
@@ -58,10 +62,12 @@ occurrences() {
 
 # Every selected entry against the tree as it is; lists those that no longer apply.
 stale=0 selected=0
-while IFS=$'\t' read -r number file original replacement; do
+while IFS=$'\t' read -r number file original replacement mark; do
   selected=$((selected + 1))
   if [ ! -f "$root/$file" ]; then
     echo "NOT APPLIED  #$number $file: no such file"
+  elif [ "$mark" != - ] && [ "$mark" != root ]; then
+    echo "NOT APPLIED  #$number $file: unknown mark \"$mark\" (only \"root\" is known)"
   elif count=$(occurrences "$root/$file" "$original") && [ "$count" != 1 ]; then
     echo "NOT APPLIED  #$number $file: \"$original\" found $count times, not once"
   else
@@ -163,9 +169,14 @@ if [ -n "$baseline" ]; then
   exit 2
 fi
 
-killed=0 survived=0 unbuilt=0
-while IFS=$'\t' read -r number file original replacement; do
+killed=0 survived=0 unbuilt=0 inapplicable=0
+while IFS=$'\t' read -r number file original replacement mark; do
   label="#$number $file: $original -> $replacement"
+  if [ "$mark" = root ] && [ "$(id -u)" -ne 0 ]; then
+    echo "not applicable (needs root)  $label"
+    inapplicable=$((inapplicable + 1))
+    continue
+  fi
   target=$source/$file
   cp "$target" "$scratch/saved"
   apply "$target" "$original" "$replacement"
@@ -188,7 +199,8 @@ while IFS=$'\t' read -r number file original replacement; do
   echo "$verdict"
 done < <(entries)
 build_all || true
-echo "mutants: $killed killed, $survived survived, $unbuilt not built (of $((killed + survived + unbuilt)))"
+echo "mutants: $killed killed, $survived survived, $unbuilt not built, $inapplicable not applicable" \
+  "(need root) (of $((killed + survived + unbuilt + inapplicable)))"
 ((unbuilt == 0)) || exit 3
 ((survived == 0)) || exit 1
 exit 0

@@ -16,6 +16,7 @@ namespace {
 
 constexpr char kUsage[] = "Usage: quorvi mcp-server | quorvi request OPERATION JSON_OBJECT\n";
 constexpr char kBadScope[] = "Invalid QUORVI_ONLY_TAGS\n";
+constexpr char kBadExclusion[] = "Invalid QUORVI_EXCLUDE_TAGS\n";
 constexpr char kNotOpened[] = "Could not open Quorvi\n";
 constexpr char kNoToken[] = "Set QUORVI_API_TOKEN from Quorvi Settings \xE2\x86\x92 Automation\n";
 constexpr char kHelpStart[] =
@@ -44,9 +45,10 @@ struct Line {
     {{}, {"new", "\xFF"}, 1, "", "Arguments must be valid UTF-8\n", ""},
     {{}, {"--version"}, 0, "quorvi 0.11.0\n", "", ""},
     {{}, {"--version", "new"}, 1, "", "Unknown command: --version\n", ""},
-    // A fixed connector directory that is not there: no launch; a scope that cannot be read.
+    // A fixed connector directory that is not there: no launch; scopes that cannot be read.
     {{}, {"request", "tags", "{}"}, 1, "", kOff, ""},
     {{{"QUORVI_ONLY_TAGS", "work,\xFF"}}, {"request", "tags", "{}"}, 1, "", kBadScope, ""},
+    {{{"QUORVI_EXCLUDE_TAGS", "\xFF"}}, {"request", "tags", "{}"}, 1, "", kBadExclusion, ""},
 };
 
 void PrintTo(const Line& line, std::ostream* out) {
@@ -90,7 +92,6 @@ TEST(Cli, ShippedExecutableRunsOnlyUsrBinOpen) {
 TEST(Cli, StandardOutputThatCannotBeWritten) {
   TempDir temp;
   StandinApp app(temp / "Automation");
-  ASSERT_TRUE(app.ready());
   Env env{{"QUORVI_BRIDGE_DIR", app.dir()}};
   const std::pair<const char*, Result> rows[] = {
       {"a full device", shell("exec \"$0\" --help >/dev/full", {}, env)},

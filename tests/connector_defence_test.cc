@@ -103,7 +103,7 @@ TEST(ConnectorDefence, ChildrenStartCleanWhateverTheParentLeft) {
 // An 8 MiB answer of empty objects, under an address-space limit that a tree of one node per
 // value would not fit: the answer passes whole, or fails as an ordinary failure.
 TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
-  if (kSanitized) GTEST_SKIP();
+  if (kSanitized) GTEST_SKIP() << "no address-space limit under the sanitizers";
   std::string result = "[{}";
   while (result.size() < (8u << 20) - 16)
     result += ",{}";
@@ -123,8 +123,10 @@ TEST(ConnectorDefence, LargeAnswerOfSmallValuesFitsItsSize) {
 
 // A connector whose queue of pending connections is full, as when the app hangs, found under
 // HOME: the app is launched (whatever becomes of the opener) and retried, and the whole phase,
-// not each of its 51 connects, gives up after about five seconds. On Linux such a connect waits;
-// macOS refuses it at once, so this measures what Linux does.
+// not each of its 51 connects, gives up after about five and a half seconds. On Linux such a
+// connect waits; macOS refuses it at once, so this measures what Linux does. The upper bound
+// leaves four seconds for a busy machine and stays below the 10.1 seconds at least that two
+// waits of a whole send timeout take.
 TEST(ConnectorDefenceSlow, FullAcceptQueueUnderHomeGivesUpAfterFiveSeconds) {
   TempDir home;
   std::string dir = home / "Library/Application Support/Quorvi/Automation";
@@ -138,7 +140,7 @@ TEST(ConnectorDefenceSlow, FullAcceptQueueUnderHomeGivesUpAfterFiveSeconds) {
                                {"QUORVI_APP_PATH", "/Chosen.app"}}});
   EXPECT_EQ(result.err, kOff);
   EXPECT_GE(result.elapsed_ms, 4900);
-  EXPECT_LT(result.elapsed_ms, 6500);
+  EXPECT_LT(result.elapsed_ms, 9500);
   EXPECT_EQ(read_file(home / "log"), "-g -j -a /Chosen.app --args --quorvi-background\n");
 }
 

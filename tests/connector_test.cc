@@ -45,7 +45,6 @@ Command of_size(const StandinApp& app, size_t extra) {
 TEST(Connector, SendsTheScopeAndItHidesNotes) {
   TempDir temp;
   StandinApp app(temp / "Automation", {"--record", temp / "requests"});
-  ASSERT_TRUE(app.ready());
   Result created = request(app.dir(), "create", R"({"text":"scoped","tags":"work"})");
   EXPECT_EQ(created.status, 0) << created.err;
   const std::tuple<const char*, Env, bool> rows[] = {
@@ -67,7 +66,6 @@ TEST(Connector, SendsTheScopeAndItHidesNotes) {
 TEST(Connector, SendsUpToTheLimitAndNothingOver) {
   TempDir temp;
   StandinApp app(temp / "Automation", {"--record", temp / "requests"});
-  ASSERT_TRUE(app.ready());
   run(of_size(app, 0));
   EXPECT_EQ(app.recorded(1).size(), kLimit);
   EXPECT_EQ(refusal(run(of_size(app, 1))), "Request exceeds the 1 MB connector limit\n");
@@ -78,7 +76,6 @@ TEST(Connector, SendsUpToTheLimitAndNothingOver) {
 TEST(Connector, ShowsTheAppsRefusalOfAStaleToken) {
   TempDir temp;
   StandinApp app(temp / "Automation");
-  ASSERT_TRUE(app.ready());
   std::string file = read_file(app.dir() + "/connection.json");
   file.replace(file.find(app.token()), app.token().size(), std::string(72, 'w'));
   write_file(app.dir() + "/connection.json", file);
@@ -98,7 +95,6 @@ TEST(Connector, AnswerFaults) {
   for (const auto& [fault, shown] : rows) {
     TempDir temp;
     StandinApp app(temp / "Automation", {"--fault", fault});
-    ASSERT_TRUE(app.ready()) << fault;
     Result result = request(app.dir());
     EXPECT_EQ((result.out + result.err).substr(0, shown.size()), shown) << fault;
     EXPECT_EQ(result.status, result.out.empty() ? 1 : 0) << fault;

@@ -38,7 +38,6 @@ TEST(Diagnostics, TheAppsTextOnATerminalAndThroughAPipe) {
     TempDir temp;
     write_file(temp / "answer", answer);
     StandinApp app(temp / "Automation", {"--answer", temp / "answer"});
-    ASSERT_TRUE(app.ready());
     Command command = {.args = {"request", "read", "{}"},
                        .env = {{"QUORVI_BRIDGE_DIR", app.dir()}}};
     Result piped = run(command);
@@ -74,7 +73,6 @@ TEST(Diagnostics, TraceSaysWhyTheAppWasNotReached) {
   }
 
   StandinApp app(temp / "Automation");
-  ASSERT_TRUE(app.ready());
   const std::string session =
       R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-11-25",)"
       R"("capabilities":{},"clientInfo":{}}})"

@@ -124,7 +124,9 @@ Result run(const Command& command) {
   for (; ::wait4(pid, &status, WNOHANG, &used) == 0; ::usleep(2000)) {
     read_terminals();
     if (elapsed_ms() > 60000) ::kill(pid, SIGKILL);
-    if (input.far >= 0 && !input_sent && elapsed_ms() >= command.terminal_input_ms) {
+    if (input.far >= 0 && !input_sent &&
+        (sleeping("/proc/" + std::to_string(pid) + "/stat") ||
+         elapsed_ms() >= command.terminal_input_ms)) {
       std::string late = command.input + "\x04";  // VEOF, at the start of a line
       input_sent = ::write(input.far, late.data(), late.size()) == ssize_t(late.size());
       if (!input_sent) ::kill(pid, SIGKILL);
@@ -171,6 +173,7 @@ StandinApp::StandinApp(std::string dir, std::vector<std::string> extra) : dir_(s
   wait_until([&] { return std::filesystem::exists(file) || !running(); }, 10000);
   if (auto content = mcp::parse(read_file(file)); content && (*content)->is_object())
     token_ = (*content)->value("token", "");
+  if (token_.empty()) stop(), throw std::runtime_error("the stand-in app did not publish " + file);
 }
 
 std::string StandinApp::recorded(size_t count) const {
@@ -190,7 +193,7 @@ bool StandinApp::running() {
   return !exited_;
 }
 
-StandinApp::~StandinApp() {
+void StandinApp::stop() {
   if (running()) ::kill(pid_, SIGTERM);
   if (!wait_until([&] { return !running(); }, 5000)) ::kill(pid_, SIGKILL);
   if (running()) ::waitpid(pid_, nullptr, 0);

@@ -27,7 +27,8 @@ struct Command {
   std::string input;          // written to standard input, which is then closed
   bool close_stdout = false;  // standard output is a pipe whose reader is gone
   // When not negative, standard input is a terminal in non-blocking mode, as some hosts hand one
-  // over: `input` reaches it only after this, then the terminal's end-of-file character.
+  // over: `input` reaches it once the child sleeps (waiting for it), or after this many
+  // milliseconds, then the terminal's end-of-file character.
   int terminal_input_ms = -1;
   // Standard output and error are terminals (one each, in raw mode, so that bytes pass as
   // written); what reaches them comes back in `out` and `err`.

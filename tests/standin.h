@@ -22,15 +22,13 @@ inline constexpr char kOff[] = "Open Quorvi and enable Desktop connector in Sett
 class StandinApp {
  public:
   // Starts `quorvi-standin-app dir extra...` and waits (at most 10 seconds) for
-  // dir/connection.json; ready() tells whether it came.
+  // dir/connection.json; when it does not come, stops the app and throws, which fails the test.
   explicit StandinApp(std::string dir, std::vector<std::string> extra = {});
-  // Sends SIGTERM and waits (SIGKILL after 5 seconds).
-  ~StandinApp();
+  ~StandinApp() { stop(); }
   StandinApp(const StandinApp&) = delete;
   StandinApp& operator=(const StandinApp&) = delete;
 
   const std::string& dir() const { return dir_; }
-  bool ready() const { return !token_.empty(); }
   const std::string& token() const { return token_; }  // from connection.json
 
   // The `count`th request body that --record recorded ("<no request>" for a connection that
@@ -40,6 +38,8 @@ class StandinApp {
 
  private:
   bool running();
+  // Sends SIGTERM and waits (SIGKILL after 5 seconds).
+  void stop();
 
   std::string dir_, record_path_, token_;
   pid_t pid_ = -1;

@@ -11,9 +11,6 @@
 
 #include <cstdio>
 #include <cstring>
-
-#include <chrono>
-#include <thread>
 #include <tuple>
 
 #include "platform/fd.h"
@@ -65,15 +62,9 @@ TEST(InputTest, ReadsAtMostOneByteBeyondTheLimit) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     Fd reader(ends[0]), writer(ends[1]);
-    // Standard input may come non-blocking, and its bytes late.
-    ::fcntl(reader.get(), F_SETFL, O_NONBLOCK);
-    std::thread late([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      (void)write_all(writer.get(), written);
-      writer.reset();
-    });
+    ASSERT_TRUE(write_all(writer.get(), written));
+    writer.reset();
     EXPECT_EQ(describe(read_at_most(reader.get(), 10)), expected);
-    late.join();
     char rest[64];
     EXPECT_EQ(read_some(reader.get(), rest, sizeof rest), left) << written;
   }
@@ -98,20 +89,18 @@ TEST(InputTest, ReadsOnlyRegularFilesAndNamedPipes) {
   for (const auto& [path, expected] : rows)
     EXPECT_EQ(describe(read_file_at_most(path, 10)), expected) << path;
 
-  // A named pipe is read once its writer comes late, even one that writes nothing.
+  // A named pipe is read once its writer comes late, even one that writes nothing: opened
+  // without blocking, it is waited for and read as standard input may come, non-blocking and
+  // late. The writer opens without blocking too, which succeeds once the reader has opened, and
+  // never waits on one that gave up.
   for (std::string written : {"[]", ""}) {
-    std::thread writer([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      // Without blocking, so that a reader that has already given up cannot hang the test.
+    std::jthread late = test::when_blocked([&] {
       Fd fifo;
-      for (int tries = 0; !fifo.valid() && tries < 100; ++tries) {
+      for (int ms = 0; !fifo.valid() && ms < 10000; ++ms, ::usleep(1000))
         fifo.reset(::open((dir + "/fifo").c_str(), O_WRONLY | O_NONBLOCK));
-        if (!fifo.valid()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
       (void)write_all(fifo.get(), written);
     });
     EXPECT_EQ(describe(read_file_at_most(dir + "/fifo", 10)), "bytes " + written);
-    writer.join();
   }
 
   // Replaced by a device at the last moment: what was opened decides, and the device was

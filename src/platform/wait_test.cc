@@ -7,9 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "platform/fd.h"
 #include "platform/io.h"
@@ -46,12 +44,10 @@ TEST(WaitTest, WaitsForLateBytesOnATerminal) {
     Terminal ends = open_terminal();
     ASSERT_TRUE(ends.reader.valid());
     ::fcntl(ends.reader.get(), F_SETFL, O_NONBLOCK);
-    std::thread late([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      (void)write_all(ends.writer.get(), "late");
-    });
-    EXPECT_TRUE(wait(ends.reader.get(), Waiting::kRead)) << way;
-    late.join();
+    {
+      std::jthread late = test::when_blocked([&] { (void)write_all(ends.writer.get(), "late"); });
+      EXPECT_TRUE(wait(ends.reader.get(), Waiting::kRead)) << way;
+    }
     char bytes[8];
     EXPECT_EQ(::read(ends.reader.get(), bytes, sizeof bytes), 4) << way;
     int closed = ends.reader.get();
@@ -72,19 +68,22 @@ TEST(WaitTest, WriterWithoutReaderDoesNotBlock) {
 
 // A named pipe's writer, which comes late, writing or not, waited for by a second open; and a
 // path that names something else by the time of that open. (The other way, poll, is what
-// reading a named pipe uses here, and its tests wait for late writers through it.)
+// reading a named pipe uses here, and its tests wait for late writers through it.) The writer
+// stays until the second open is over, so that it cannot come and go before it.
 TEST(WaitTest, WaitsForANamedPipesWriter) {
   test::TempDir dir;
   std::string path = dir / "fifo";
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
   for (std::string written : {"[]", ""}) {
-    Fd fifo(::open(path.c_str(), O_RDONLY | O_NONBLOCK));
-    std::thread writer([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      (void)write_all(Fd(::open(path.c_str(), O_WRONLY)).get(), written);
-    });
-    EXPECT_TRUE(reopen_for_writer(fifo, path)) << written;
-    writer.join();
+    Fd fifo(::open(path.c_str(), O_RDONLY | O_NONBLOCK)), writer;
+    {
+      std::jthread late = test::when_blocked([&] {
+        writer.reset(::open(path.c_str(), O_WRONLY | O_NONBLOCK));  // a reader is there: no wait
+        (void)write_all(writer.get(), written);
+      });
+      EXPECT_TRUE(reopen_for_writer(fifo, path)) << written;
+    }
+    writer.reset();
     char bytes[8];
     EXPECT_EQ(::read(fifo.get(), bytes, sizeof bytes), ssize_t(written.size())) << written;
   }

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { it } from 'node:test';
 
-import { describeClient, quorviExe } from './lib.js';
+import { describeClient, quorviExe, timeout } from './lib.js';
 
 const kPiece = 699999;  // bytes of one attached piece: a multiple of 3, so pieces join as base64
 const kPieces = 6;
@@ -15,7 +15,7 @@ const kTextPiece = 900000;
 for (const [name, kind] of [['@modelcontextprotocol/sdk', 'sdk'], ['@modelcontextprotocol/client', 'v2']]) {
   describeClient(`${name} with answers of several megabytes`, kind, { common: false }, (session) => {
     const request = (operation, args) => JSON.parse(execFileSync(quorviExe, ['request', operation, '-'], {
-      env: { ...process.env, QUORVI_BRIDGE_DIR: session.app.dir }, input: JSON.stringify(args), maxBuffer: 64 << 20,
+      env: { ...process.env, QUORVI_BRIDGE_DIR: session.app.dir }, input: JSON.stringify(args), maxBuffer: 64 << 20, timeout,
     }));
 
     it('reads an attachment of 4 MB', async () => {

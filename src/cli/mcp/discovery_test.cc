@@ -80,13 +80,13 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
   Fd listener = make_automation(temp / "A");
   ASSERT_TRUE(listener.valid());
   const std::string dir = temp / "A", file = dir + "/connection.json",
-                    socket = dir + "/q-test.sock", link = temp / "dirlink",
-                    theirs = temp / "theirs", none = temp / "none";
+                    socket = dir + "/q-test.sock", link = temp / "dirlink", none = temp / "none";
   ASSERT_EQ(::symlink(dir.c_str(), link.c_str()), 0);
   ASSERT_EQ(::mkdir((dir + "/sub").c_str(), 0700), 0);
-  write_file(theirs, "{}");
-  bool root = ::geteuid() == 0;  // only root can give a file away
-  ASSERT_TRUE(!root || ::chown(theirs.c_str(), 65534, 65534) == 0);
+  // Another user's private directory: one that root gives away, root's own for anyone else.
+  const std::string theirs = ::geteuid() == 0 ? temp / "theirs" : "/root";
+  ASSERT_TRUE(::geteuid() != 0 ||
+              (::mkdir(theirs.c_str(), 0700) == 0 && ::chown(theirs.c_str(), 65534, 65534) == 0));
   // The path, its mode (0: left as it is), what it must be, and the refusal (nullptr: none).
   constexpr auto kDir = EndpointKind::kDirectory, kFile = EndpointKind::kRegularFile,
                  kSocket = EndpointKind::kSocket;
@@ -100,7 +100,7 @@ TEST(Discovery, PrivacyRowsOnRealFiles) {
       {link, 0, kDir, kBadPermissions},
       {dir, 0700, kFile, kBadPermissions},
       {none, 0, kDir, kConnectorOff},
-      {theirs, 0, kFile, root ? kBadPermissions : nullptr},
+      {theirs, 0, kDir, kBadPermissions},
       // A last component of "." or ".." reaches the directory through a symlink, or another
       // directory, that lstat would follow.
       {link + "/.", 0, kDir, kBadPermissions},

@@ -9,7 +9,7 @@ namespace quorvi::mcp {
 namespace {
 
 // Reading the variables, and refusing them when they are not UTF-8, is seen end to end
-// (tests/connector_test.cc).
+// (tests/cli_test.cc).
 TEST(Scope, NormalizedTagRows) {
   const std::pair<std::string, std::vector<std::string>> rows[] = {
       {"Work, #Personal\n##Later##", {"work", "personal", "later"}},

@@ -7,13 +7,12 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <new>
 #include <string>
-#include <thread>
 
 #include "platform/fd.h"
 #include "platform/io.h"
+#include "temp_dir.h"
 
 namespace quorvi::mcp {
 namespace {
@@ -72,24 +71,28 @@ TEST(Serve, InputThatCannotBeRead) {
   EXPECT_EQ(serve_from(directory.get()), std::make_pair(false, std::string()));
 }
 
-// A descriptor handed over non-blocking is waited on, through a signal that cuts the wait short.
+// A descriptor handed over non-blocking is waited on, through a signal that cuts the wait short:
+// the signal comes while the server waits, and only its handler writes the line.
 TEST(Serve, WaitsOnNonBlockingInputThroughSignals) {
+  static const std::string line = kPing + "\n";
+  static int output = -1;
   struct sigaction action = {}, previous = {};
-  action.sa_handler = [](int) {};  // no SA_RESTART: the wait fails with EINTR
+  action.sa_handler = [](int) {  // no SA_RESTART: the wait fails with EINTR
+    (void)!::write(output, line.data(), line.size());
+    ::close(output);
+  };
   ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
-  Fd input(ends[0]), output(ends[1]);
+  Fd input(ends[0]);
+  output = ends[1];
   ASSERT_EQ(::fcntl(input.get(), F_SETFL, O_NONBLOCK), 0);
-  std::thread writer([&, reader = ::pthread_self()] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ::pthread_kill(reader, SIGUSR1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    (void)write_all(output.get(), kPing + "\n");
-    output.reset();
-  });
-  auto served = serve_from(input.get());
-  writer.join();
+  std::pair<bool, std::string> served;
+  {
+    std::jthread signal =
+        test::when_blocked([reader = ::pthread_self()] { ::pthread_kill(reader, SIGUSR1); });
+    served = serve_from(input.get());
+  }
   ::sigaction(SIGUSR1, &previous, nullptr);
   EXPECT_EQ(served, std::make_pair(true, kPong));
 }

@@ -58,14 +58,16 @@ TEST(ToolResult, EachFormUpToItsEdge) {
   }
 }
 
-// A failure is its message as an error, cut to fit (where a character begins) when it is far
-// too long.
+// A failure is its message as an error: whole while it is written in at most 9 MiB less 64
+// bytes, else cut to its first 1,572,800 bytes (where a character begins) and "...".
 TEST(ToolResult, FailuresKeepTheirMessage) {
-  const size_t kept = kMaxToolResult / 6 - 64;
+  const size_t kept = 1572800;
   std::string accents;
   for (int i = 0; i < (5 << 20); ++i)
     accents += "\xC3\xA9";
   const std::pair<std::string, std::string> rows[] = {
+      {std::string(9437118, 'a'), std::string(9437118, 'a')},  // 9,437,120 bytes with its quotes
+      {std::string(9437119, 'a'), std::string(kept, 'a') + "..."},
       {"a" + std::string(6u << 20, '\n'), "a" + std::string(kept - 1, '\n') + "..."},
       {"x" + accents, "x" + accents.substr(0, kept - 2) + "..."},  // not in the middle of an é
   };

@@ -23,8 +23,8 @@ Json schema_of(const std::string& tool) {
 const char* const kAccepted = "";
 
 // Arguments against the catalogue's own schemas, and why each refused one is refused; schemas
-// outside the catalogue's shape are refused, never guessed at. The yes-or-no answer agrees with
-// the reason on every row.
+// outside the catalogue's shape are refused, never guessed at. The yes-or-no answer is the
+// row's: yes exactly where no reason is given.
 TEST(Validate, Rows) {
   const std::tuple<const char*, const char*, const char*> rows[] = {
       {"search", "null", "the arguments must be an object"},
@@ -62,7 +62,7 @@ TEST(Validate, Rows) {
     Json value = **parse(arguments);
     std::optional<std::string> fault = argument_fault(schema, value);
     EXPECT_EQ(fault.value_or(kAccepted), why) << tool << arguments;
-    EXPECT_EQ(valid_arguments(schema, value), !fault) << tool << arguments;
+    EXPECT_EQ(valid_arguments(schema, value), why == std::string(kAccepted)) << tool << arguments;
   }
 }
 

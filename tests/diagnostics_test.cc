@@ -73,16 +73,11 @@ TEST(Diagnostics, TraceSaysWhyTheAppWasNotReached) {
   }
 
   StandinApp app(temp / "Automation");
-  const std::string session =
-      R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2025-11-25",)"
-      R"("capabilities":{},"clientInfo":{}}})"
-      "\n"
-      R"({"jsonrpc":"2.0","method":"notifications/initialized"})"
-      "\n"
-      R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"quorvi_tags"}})"
-      "\n";
-  Command served = {
-      .args = {"mcp-server"}, .env = {{"QUORVI_BRIDGE_DIR", app.dir()}}, .input = session};
+  Command served = {.args = {"mcp-server"},
+                    .env = {{"QUORVI_BRIDGE_DIR", app.dir()}},
+                    .input = R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":)"
+                             R"("quorvi_tags","_meta":{"io.modelcontextprotocol/protocolVersion":)"
+                             R"("2026-07-28","io.modelcontextprotocol/clientCapabilities":{}}}})"};
   Result quiet = run(served);
   served.env.emplace_back("QUORVI_TRACE", "1");
   Result traced = run(served);

@@ -39,17 +39,5 @@ TEST(Json, EscapesAtEveryPositionOfLongStrings) {
   }
 }
 
-// A string given in pieces is written as the one string they make, and sizes are what is written.
-TEST(Json, WrittenSizesAndStringsInPieces) {
-  std::string pieces;
-  write_string({"{\"x\":", "\"\n\"", "}"}, pieces);
-  EXPECT_EQ(pieces, R"("{\"x\":\"\n\"}")");
-  EXPECT_EQ(written_string_size({"{\"x\":", "\"\n\"", "}"}), pieces.size());
-  const Json value = Json::object({{"k\x01", {"\"\\\b\f\n\r\t\x1f", 1.5, -3, true, nullptr}}});
-  const std::string text = R"({"k\u0001":["\"\\\b\f\n\r\t\u001f",1.5,-3,true,null]})";
-  EXPECT_EQ(write(value), text);
-  EXPECT_EQ(written_size(value), text.size());
-}
-
 }  // namespace
 }  // namespace quorvi::mcp

@@ -18,6 +18,26 @@ Json result_of(ConnectorResult outcome) {
   return (**response)["result"];
 }
 
+// The whole line, both forms of a small answer, in each revision: members in byte order of their
+// names, the stateless revision's marks among them.
+TEST(ToolResult, LineInEachRevision) {
+  const std::string content = R"("content":[{"text":"{\"result\":[1]}","type":"text"}],)";
+  const std::pair<bool, std::string> rows[] = {
+      {false, R"({"id":"s","jsonrpc":"2.0","result":{)" + content +
+                  R"("isError":false,"structuredContent":{"result":[1]}}})"},
+      {true, R"({"id":"s","jsonrpc":"2.0","result":{"_meta":{"io.modelcontextprotocol/)"
+             R"(serverInfo":{"name":"Quorvi","version":"0.11.0"}},)" +
+                 content +
+                 R"("isError":false,"resultType":"complete",)"
+                 R"("structuredContent":{"result":[1]}}})"},
+  };
+  for (const auto& [stateless, expected] : rows) {
+    std::string line;
+    write_tool_response(Json("s"), Prewritten(Json::array({1})), stateless, line);
+    EXPECT_EQ(line, expected + "\n");
+  }
+}
+
 // A success carries S = {"result":V} as text and as structuredContent while both fit in the
 // line's share for a tool result; then the text alone; then structuredContent with a note; then
 // only a note. V here is a string of `count` copies of one byte: a quotation mark is written as
@@ -41,12 +61,11 @@ TEST(ToolResult, EachFormUpToItsEdge) {
     SCOPED_TRACE(std::string(1, row.byte) + " x " + std::to_string(row.count));
     const Json result = result_of(Prewritten(value));
     EXPECT_LE(written_size(result), kMaxToolResult);
-    const Json* back = &result;
-    EXPECT_EQ((*back)["isError"], false);
-    const Json& text = (*back)["content"][0]["text"];
-    const bool with_structured = back->contains("structuredContent");
+    EXPECT_EQ(result["isError"], false);
+    const Json& text = result["content"][0]["text"];
+    const bool with_structured = result.contains("structuredContent");
     if (with_structured) {
-      EXPECT_EQ(write((*back)["structuredContent"]), structured);
+      EXPECT_EQ(write(result["structuredContent"]), structured);
     }
     std::string form = "other: " + write(text).substr(0, 100);
     if (text == structured) form = with_structured ? "both" : "text";

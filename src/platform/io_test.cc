@@ -19,7 +19,10 @@ TEST(IoTest, PiecesThroughPartialWrites) {
   ASSERT_EQ(::pipe(ends), 0);
   Fd reader(ends[0]), writer(ends[1]);
   ASSERT_EQ(::fcntl(writer.get(), F_SETFL, O_NONBLOCK), 0);
-  const std::string first(300000, 'a'), second = "b", third(200001, 'c');
+  // Bytes that differ along each piece, so that a piece sent again from its start shows.
+  std::string first(300000, '\0'), second = "b", third(200001, '\0');
+  for (size_t i = 0; i < first.size(); ++i)
+    first[i] = static_cast<char>(i % 251), third[i % third.size()] = static_cast<char>(i % 241);
   std::string got;
   std::thread read_all([&] {
     char buffer[4096];

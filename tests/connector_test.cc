@@ -102,10 +102,12 @@ TEST(Connector, AnswerFaults) {
 }
 
 // The opener launches a stand-in that publishes itself after 1.5 seconds, well past the first
-// retries. The app to launch is the bundle around the executable.
+// retries. The app to launch is the bundle around the executable, whose path is longer than a
+// first guess at its length.
 TEST(Connector, LaunchesTheAppFromItsBundleAndRetries) {
   TempDir home;
-  std::string bundle = home / "Stand In.app", exe = bundle + "/Contents/MacOS/quorvi";
+  std::string deep = home / std::string(150, 'a') + "/" + std::string(150, 'b');
+  std::string bundle = deep + "/Stand In.app", exe = bundle + "/Contents/MacOS/quorvi";
   std::filesystem::create_directories(bundle + "/Contents/MacOS");
   std::filesystem::copy_file(quorvi_exe(), exe);
   std::string dir = home / "Library/Application Support/Quorvi/Automation";

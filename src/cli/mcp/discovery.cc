@@ -67,6 +67,8 @@ const char* kind_name(mode_t type) {
   }
 }
 
+constexpr char kWantedOwner[] = "this user as its owner";
+
 // The first rule, in their fixed order, that what a successful lstat or fstat found breaks: what
 // was wanted instead. Nothing when it is private.
 const char* broken_rule(const struct stat& info, EndpointKind kind) {
@@ -75,7 +77,7 @@ const char* broken_rule(const struct stat& info, EndpointKind kind) {
     return kind == EndpointKind::kDirectory ? "no access for group and others (0700)"
                                             : "no access for group and others (0600)";
   }
-  if (info.st_uid != ::geteuid()) return "this user as its owner";
+  if (info.st_uid != ::geteuid()) return kWantedOwner;
   if ((info.st_mode & S_IFMT) != type_bits(kind)) return kind_name(type_bits(kind));
   return nullptr;
 }
@@ -89,9 +91,7 @@ void trace_check(const char* step, const std::string& path, const struct stat& i
   trace(step + (" " + path) + ": " + kind_name(info.st_mode & S_IFMT) + ", mode " + mode +
         ", owner " + std::to_string(info.st_uid) + ": " +
         (broken ? std::string("refused, wanted ") + broken +
-                      (std::strcmp(broken, "this user as its owner") == 0
-                           ? " (" + std::to_string(::geteuid()) + ")"
-                           : "")
+                      (broken == kWantedOwner ? " (" + std::to_string(::geteuid()) + ")" : "")
                 : "private"));
 }
 

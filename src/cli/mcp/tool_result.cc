@@ -15,6 +15,7 @@ constexpr std::string_view kContent = "\"content\":[{\"text\":";
 constexpr std::string_view kContentEnd = ",\"type\":\"text\"}]";
 constexpr std::string_view kStructured = ",\"structuredContent\":";
 constexpr std::string_view kResultOpen = "{\"result\":";
+constexpr std::string_view kIsError = ",\"isError\":true", kIsNotError = ",\"isError\":false";
 // More than the line holds around the result: the id's member, the envelope, the marks of the
 // stateless revision.
 constexpr size_t kAround = 256;
@@ -33,8 +34,8 @@ std::string shortened(std::string message) {
 // The size of the result object, marks of the stateless revision aside, with a content text of
 // `text` bytes, written, and a structuredContent of `structured` bytes (0: none).
 size_t result_size(size_t text, bool error, size_t structured) {
-  size_t size = 1 + kContent.size() + text + kContentEnd.size() +
-                std::string_view(error ? ",\"isError\":true" : ",\"isError\":false").size() + 1;
+  size_t size =
+      1 + kContent.size() + text + kContentEnd.size() + (error ? kIsError : kIsNotError).size() + 1;
   if (structured) size += kStructured.size() + structured;
   return size;
 }
@@ -91,7 +92,7 @@ void write_tool_response(const Json& id, ConnectorResult outcome, bool stateless
     write_string(note, line);
   }
   line += kContentEnd;
-  line += error ? ",\"isError\":true" : ",\"isError\":false";
+  line += error ? kIsError : kIsNotError;
   if (stateless) line += ",\"resultType\":\"complete\"";
   if (structured) {
     line += kStructured;
